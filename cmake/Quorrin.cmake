@@ -1,0 +1,47 @@
+# Helpers shared by every folder's CMakeLists.
+
+# quorrin_library(NAME SOURCES... [DEPS libs...]): a static library whose
+# headers are reached as "folder/Header.h" from the top of the tree.
+function(quorrin_library name)
+  cmake_parse_arguments(Q "" "" "SOURCES;DEPS" ${ARGN})
+  if(NOT Q_SOURCES)
+    # A folder whose code has not landed yet still links.
+    set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+    file(WRITE ${stub} "")
+    set(Q_SOURCES ${stub})
+  endif()
+  add_library(${name} STATIC ${Q_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${Q_DEPS})
+endfunction()
+
+# quorrin_tests(NAME SOURCES... [DEPS libs...]): one GoogleTest executable,
+# every test registered with ctest.
+function(quorrin_tests name)
+  if(NOT QUORRIN_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(Q "" "" "SOURCES;DEPS" ${ARGN})
+  if(NOT Q_SOURCES)
+    return()
+  endif()
+  add_executable(${name} ${Q_SOURCES})
+  target_link_libraries(${name} PRIVATE ${Q_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${name} PRIVATE
+    QUORRIN_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
+    QUORRIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
+
+# Sources of a folder, tests left out.
+function(quorrin_sources out dir)
+  file(GLOB found CONFIGURE_DEPENDS ${dir}/*.cpp)
+  list(FILTER found EXCLUDE REGEX "_test\\.cpp$")
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
+function(quorrin_test_sources out dir)
+  file(GLOB found CONFIGURE_DEPENDS ${dir}/tests/*_test.cpp ${dir}/*_test.cpp)
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,47 @@
+// Quorrin platform layer -- files, folders and the process's current directory.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+// The separator the design writes as "\".
+constexpr char PathSeparator = '/';
+
+// Longest folder or path text the platform hands out (without terminator).
+constexpr std::size_t MaxPathLength = 4095;
+
+// The process's current directory as the system reports it (no trailing
+// separator except for the root); empty when it cannot be read.
+std::string GetCurrentDir();
+bool SetCurrentDir(const std::string& folder);
+
+// Drive selection has no counterpart here; the call is kept so the callers
+// read as the design does. Always true.
+bool SelectDrive(char letter);
+
+bool IsDirectory(const std::string& path);
+bool CanOpenForReading(const std::string& path);
+
+// A file opened for writing: created or truncated, shared with other readers
+// and writers. Writes go to the current position.
+class File {
+public:
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    static File CreateTruncate(const std::string& path);
+    bool IsOpen() const { return fd_ >= 0; }
+    bool Write(const char* data, std::size_t size);
+    void Close();
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace platform

@@ -1,0 +1,60 @@
+// Quorrin sniffer -- the bus scan into the device table, and the report built
+// from that table for the window and the log.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+constexpr int PciTableCapacity = 100;
+
+// One PCI function as the last scan found it. Every record is zeroed before
+// it is filled, so a field the scan does not set reads as zero.
+struct PciDeviceRecord {
+    uint32_t Index;
+    uint32_t VendorId;
+    uint32_t DeviceId;
+    uint32_t SubVendorId;
+    uint32_t SubDeviceId;
+    uint32_t ConfigRegs[64];
+    uint16_t EepromWords[64];
+    bool IsPlx;
+    uint32_t Bus;
+    uint32_t Slot;
+    uint32_t Function;
+    int32_t NumMemAddresses;
+    int32_t NumIOAddresses;
+    int32_t NumInterrupts;
+    uint32_t MemBytes[8];
+    uint64_t MemAddress[8];
+    uint64_t MemDirect[8];
+    uint64_t MemPhysicalAddress[8];
+    uint32_t MemBar[8];
+    uint32_t IoBytes[8];
+    uint64_t IoAddress[8];
+    uint32_t IoBar[8];
+    uint32_t Interrupt;
+    int32_t FailCode;
+    char FailText[1024];
+};
+
+struct PciDeviceTableType {
+    int32_t Count;
+    PciDeviceRecord Devices[PciTableCapacity];
+};
+
+// The one process-wide table, all zero at start.
+extern PciDeviceTableType PciDeviceTable;
+
+void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table);
+
+std::string FormatSniffReport(const PciDeviceTableType& table);
+void LogSniffReport(const PciDeviceTableType& table);
+std::string FormatDeviceReport(int index, const PciDeviceTableType& table);
+void LogDeviceReport(int index, const PciDeviceTableType& table);
+
+std::string FormatDeviceHeader(const PciDeviceRecord& device);
+std::string FormatDeviceFailure(const PciDeviceRecord& device);
+std::string FormatNoResources(const PciDeviceRecord& device);
+std::string FormatResourceInfo(const PciDeviceRecord& device);
+std::string FormatPciRegisters(const PciDeviceRecord& device);
+std::string FormatEepromRegisters(const PciDeviceRecord& device);
