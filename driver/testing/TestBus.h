@@ -1,0 +1,45 @@
+// Quorrin test support -- runs a private quorrin-driverd for one test: on a
+// simulated bus given as JSON text, or on this machine's real bus, listening
+// on a socket in a fresh temporary folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TestBus {
+public:
+    // Writes the JSON to a temporary file and starts
+    //   quorrin-driverd --bus FILE --socket DIR/windrvr6 --trace DIR/trace
+    // then waits for its "ready" line. Throws std::runtime_error when the
+    // service does not come up (its standard error is in the message).
+    explicit TestBus(const std::string& busJson);
+    static TestBus Real();  // quorrin-driverd --real
+    ~TestBus();             // SIGTERM, waits for exit 0, removes the folder
+    TestBus(TestBus&& other) noexcept;
+    TestBus(const TestBus&) = delete;
+    TestBus& operator=(const TestBus&) = delete;
+
+    const std::string& Socket() const { return socket_; }
+
+    // Points the driver layer (SetDriverDevice) at this service.
+    void Use() const;
+
+    // One line per request the service has answered so far, in order:
+    //   "<code hex8> <status hex8>"
+    std::vector<std::string> Trace() const;
+    int CountRequests(unsigned code) const;
+
+    // Ends the service at once (SIGKILL), as a crash would.
+    void Kill();
+    bool Running() const;
+
+private:
+    TestBus() = default;
+    std::string dir_;
+    std::string socket_;
+    int pid_ = -1;
+    int pidfd_ = -1;
+};
+
+// Path of a program built into build/bin.
+std::string BuiltProgram(const std::string& name);
