@@ -1,0 +1,88 @@
+// Quorrin driver service -- the interface every bus backend implements.
+//
+// A backend answers for one PCI bus: the simulated one read from a JSON file
+// (SimulatedBus) or this machine's (RealBus, libpci and sysfs). The service
+// (DriverService) owns everything the clients see: handles, locks, which
+// client registered what, and the range checks. A backend only reports what
+// the bus holds and moves bytes, so it stays small. The contract:
+//
+// - Every call comes from the service's one thread; none may throw.
+// - Scan() lists every function once, in the order bus, slot, function.
+//   The service cuts the list to what the reply holds.
+// - CardInfo() gives a function's resources in the order the card-information
+//   reply lists them; false when the function is unknown or refuses.
+// - ConfigSize() is 256 or 4096 (extended), 0 for an unknown function.
+//   ReadConfig() reads 1 to 4 bytes with offset + bytes <= ConfigSize(); the
+//   service checks that first. Configuration space is never written, so a
+//   backend has no way to.
+// - Register() and Unregister() are hooks called when a client claims or
+//   releases a function, so a backend can refuse (a simulated fault, a device
+//   it cannot claim). Locks and card handles are the service's.
+// - MemoryBacking() gives a descriptor the client can mmap for a memory
+//   resource (a memfd for simulated memory, sysfs resourceN for real),
+//   offset 0 at the resource's start; the backend keeps ownership. -1 when
+//   the resource cannot be mapped.
+// - Transfer() moves `bytes` bytes in units of unitBytes (1, 2 or 4) at
+//   `offset` into resource `index` of a function, reading into or writing
+//   from `data`. With autoIncrement false every unit goes to the same offset.
+//   The service has already checked that the whole range lies inside the
+//   resource and that a registered client asks; false when the bus fails.
+#pragma once
+
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace driverd {
+
+struct Location {
+    uint32_t Bus = 0;
+    uint32_t Slot = 0;
+    uint32_t Function = 0;
+    auto operator<=>(const Location&) const = default;
+};
+
+struct Function {
+    Location Where;
+    uint16_t VendorId = 0;
+    uint16_t DeviceId = 0;
+};
+
+enum class ResourceKind { Memory, IO, Interrupt };
+
+struct Resource {
+    ResourceKind Kind = ResourceKind::Memory;
+    uint32_t Bar = 0;         // memory and I/O
+    uint64_t Address = 0;     // memory: physical address; I/O: port
+    uint64_t Length = 0;      // memory and I/O
+    uint32_t Number = 0;      // interrupt
+    bool operator==(const Resource&) const = default;
+};
+
+enum class RegisterAnswer { Granted, Refused, NoHandle };
+
+class Bus {
+public:
+    virtual ~Bus() = default;
+    virtual std::vector<Function> Scan() = 0;
+    virtual bool CardInfo(const Location& where, std::vector<Resource>& resources) = 0;
+    virtual uint32_t ConfigSize(const Location& where) = 0;
+    virtual bool ReadConfig(const Location& where, uint32_t offset, uint32_t bytes, uint32_t& value) = 0;
+    virtual RegisterAnswer Register(const Location& where) = 0;
+    virtual void Unregister(const Location& where) = 0;
+    virtual int MemoryBacking(const Location& where, std::size_t index) = 0;
+    virtual bool Transfer(const Location& where, std::size_t index, uint64_t offset, uint32_t unitBytes,
+                          bool isRead, bool autoIncrement, uint8_t* data, uint32_t bytes) = 0;
+};
+
+// The backends. Each returns nullptr and says why in `error` when it cannot
+// start; nothing is served from a half-read bus.
+std::unique_ptr<Bus> OpenSimulatedBus(const std::string& path, std::string& error);
+// Implemented in RealBus.cpp; quorrin-driverd offers --real when that file is
+// part of the build (QUORRIN_HAVE_REAL_BUS).
+std::unique_ptr<Bus> OpenRealBus(std::string& error);
+
+}  // namespace driverd
