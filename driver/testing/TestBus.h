@@ -39,6 +39,8 @@ private:
     std::string socket_;
     int pid_ = -1;
     int pidfd_ = -1;
+    int out_ = -1;  // the service's standard output, kept open so it never sees SIGPIPE
+    void Start(const std::vector<std::string>& arguments);
 };
 
 // Path of a program built into build/bin.

@@ -1,0 +1,267 @@
+// Quorrin driver service -- request handling, independent of the transport.
+#include "driver/DriverService.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "windriver/linux/DriverWire.h"
+
+namespace driverd {
+
+namespace {
+
+bool SameItem(const Resource& r, const ResourceItem& item) {
+    switch (r.Kind) {
+    case ResourceKind::Memory:
+        return item.Type == ItemMemory && item.Mem.PhysicalAddress == r.Address && item.Mem.Bytes == r.Length &&
+               item.Mem.Bar == r.Bar;
+    case ResourceKind::IO:
+        return item.Type == ItemIO && item.IO.Address == r.Address && item.IO.Bytes == r.Length && item.IO.Bar == r.Bar;
+    case ResourceKind::Interrupt:
+        return item.Type == ItemInterrupt && item.Int.Number == r.Number;
+    }
+    return false;
+}
+
+bool SameResources(const std::vector<Resource>& resources, const CardResourceBlock& block) {
+    const std::size_t n = std::min<std::size_t>(resources.size(), MaxResourceItems);
+    if (block.NumItems != n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (!SameItem(resources[i], block.Items[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+void FillResourceBlock(const std::vector<Resource>& resources, CardResourceBlock& block) {
+    block = CardResourceBlock{};
+    const std::size_t n = std::min<std::size_t>(resources.size(), MaxResourceItems);
+    block.NumItems = static_cast<uint32_t>(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        ResourceItem& item = block.Items[i];
+        const Resource& r = resources[i];
+        switch (r.Kind) {
+        case ResourceKind::Memory:
+            item.Type = ItemMemory;
+            item.Mem.PhysicalAddress = static_cast<uint32_t>(r.Address);
+            item.Mem.Bytes = static_cast<uint32_t>(r.Length);
+            item.Mem.Bar = r.Bar;
+            break;
+        case ResourceKind::IO:
+            item.Type = ItemIO;
+            item.IO.Address = r.Address;
+            item.IO.Bytes = static_cast<uint32_t>(r.Length);
+            item.IO.Bar = r.Bar;
+            break;
+        case ResourceKind::Interrupt:
+            item.Type = ItemInterrupt;
+            item.Int.Number = r.Number;
+            break;
+        }
+    }
+}
+
+DriverService::DriverService(Bus& bus, std::string versionText) : bus_(bus), versionText_(std::move(versionText)) {}
+
+DriverService::ClientId DriverService::Connect() {
+    const ClientId id = nextClient_++;
+    clients_[id] = ClientState{};
+    return id;
+}
+
+void DriverService::Disconnect(ClientId client) {
+    for (auto it = cards_.begin(); it != cards_.end();) {
+        if (it->second.Client == client) {
+            bus_.Unregister(it->second.Where);
+            it = cards_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    clients_.erase(client);
+}
+
+Answer DriverService::Refuse(Refusal why, const DecodedRequest& request) {
+    Answer a;
+    a.Status = RefusalStatus(why);
+    a.Record = request.Record;
+    a.RecordSize = request.RecordSize;
+    return a;
+}
+
+Answer DriverService::Serve(ClientId client, const DecodedRequest& request) {
+    Answer a;
+    a.Record = request.Record;
+    a.RecordSize = request.RecordSize;
+    switch (request.Code) {
+    case WD_Version: Version(a); break;
+    case WD_PciScanCards: Scan(a); break;
+    case WD_PciGetCardInfo: CardInfo(client, a); break;
+    case WD_CardRegister: Register(client, a); break;
+    case WD_CardUnregister: Unregister(client, a); break;
+    case WD_PciConfigDump: ConfigDump(a); break;
+    case WD_Transfer: Transfer(client, request, a); break;
+    default: a.Status = wire::StatusUnknownRequest; break;
+    }
+    return a;
+}
+
+void DriverService::Version(Answer& a) {
+    VersionRecord& v = a.Record.Version;
+    v = VersionRecord{};
+    v.Version = ServiceVersion;
+    std::strncpy(v.Text, versionText_.c_str(), sizeof v.Text - 1);
+}
+
+void DriverService::Scan(Answer& a) {
+    PciScanRecord& s = a.Record.Scan;
+    const uint32_t vendor = s.SearchVendorId, device = s.SearchDeviceId, options = s.Options;
+    s = PciScanRecord{};
+    s.SearchVendorId = vendor;
+    s.SearchDeviceId = device;
+    s.Options = options;
+    for (const Function& f : bus_.Scan()) {
+        if ((vendor && f.VendorId != vendor) || (device && f.DeviceId != device)) continue;
+        if (s.CardCount == MaxScanCards) break;  // the reply holds no more
+        s.Ids[s.CardCount] = {f.VendorId, f.DeviceId};
+        s.Locations[s.CardCount] = {f.Where.Bus, f.Where.Slot, f.Where.Function};
+        ++s.CardCount;
+    }
+}
+
+void DriverService::CardInfo(ClientId client, Answer& a) {
+    CardInfoRecord& c = a.Record.CardInfo;
+    const Location where{c.Bus, c.Slot, c.Function};
+    std::vector<Resource> resources;
+    if (!bus_.CardInfo(where, resources)) {
+        a.Status = bus_.ConfigSize(where) ? wire::StatusRefused : wire::StatusNoSuchCard;
+        return;
+    }
+    FillResourceBlock(resources, c.Card);
+    clients_[client].HaveLastInfo = true;
+    clients_[client].LastInfo = where;
+}
+
+// A registration names its card only by its resources, as the card
+// information reply gave them. Functions with identical resources (say none
+// at all) are told apart by the function this client last asked about.
+bool DriverService::FindCard(ClientId client, const CardResourceBlock& block, Location& where,
+                             std::vector<Resource>& resources) {
+    const ClientState& state = clients_[client];
+    if (state.HaveLastInfo && bus_.CardInfo(state.LastInfo, resources) && SameResources(resources, block)) {
+        where = state.LastInfo;
+        return true;
+    }
+    for (const Function& f : bus_.Scan()) {
+        if (bus_.CardInfo(f.Where, resources) && SameResources(resources, block)) {
+            where = f.Where;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool DriverService::LockedByOther(ClientId client, const Location& where) const {
+    return std::any_of(cards_.begin(), cards_.end(),
+                       [&](const auto& c) { return c.second.Where == where && c.second.Client != client; });
+}
+
+void DriverService::Register(ClientId client, Answer& a) {
+    CardRegisterRecord& r = a.Record.Registration;
+    r.CardHandle = 0;
+    if (r.Card.NumItems > MaxResourceItems) {
+        a.Status = wire::StatusBadRecord;
+        return;
+    }
+    Location where;
+    std::vector<Resource> resources;
+    if (!FindCard(client, r.Card, where, resources)) {
+        a.Status = wire::StatusNoSuchCard;
+        return;
+    }
+    if (LockedByOther(client, where)) return;  // status 0, no card handle: not locked
+    switch (bus_.Register(where)) {
+    case RegisterAnswer::Refused: a.Status = wire::StatusRefused; return;
+    case RegisterAnswer::NoHandle: return;
+    case RegisterAnswer::Granted: break;
+    }
+    resources.resize(r.Card.NumItems);
+    for (uint32_t i = 0; i < r.Card.NumItems; ++i) {
+        ResourceItem& item = r.Card.Items[i];
+        if (item.Type == ItemMemory) {
+            item.Mem.TransferAddress = item.Mem.PhysicalAddress;
+            item.Mem.DirectAddress = 0;  // the client's transport maps the backing and fills it in
+            const int fd = bus_.MemoryBacking(where, i);
+            if (fd >= 0) {
+                a.Fds.push_back(fd);
+                const uint8_t* p = reinterpret_cast<const uint8_t*>(&i);
+                a.Data.insert(a.Data.end(), p, p + sizeof i);
+            }
+        } else if (item.Type == ItemInterrupt) {
+            item.Int.Handle = nextInterruptHandle_++;
+        }
+    }
+    r.CardHandle = nextCardHandle_++;
+    if (nextCardHandle_ == 0) nextCardHandle_ = 1;
+    cards_[r.CardHandle] = Registration{client, where, std::move(resources)};
+}
+
+void DriverService::Unregister(ClientId client, Answer& a) {
+    const auto it = cards_.find(a.Record.Registration.CardHandle);
+    if (it == cards_.end() || it->second.Client != client) {
+        a.Status = wire::StatusNotRegistered;
+        return;
+    }
+    bus_.Unregister(it->second.Where);
+    cards_.erase(it);
+}
+
+void DriverService::ConfigDump(Answer& a) {
+    ConfigAccessRecord& c = a.Record.Config;
+    const Location where{c.Bus, c.Slot, c.Function};
+    const uint32_t size = bus_.ConfigSize(where);
+    if (size == 0) {
+        a.Status = wire::StatusNoSuchCard;
+        return;
+    }
+    if (c.Offset >= size || c.Bytes > size - c.Offset) {
+        a.Status = wire::StatusOutOfRange;
+        return;
+    }
+    uint32_t value = 0;
+    if (!bus_.ReadConfig(where, c.Offset, c.Bytes, value)) {
+        a.Status = wire::StatusRefused;
+        return;
+    }
+    c.Result = 0;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(&value);
+    a.Data.assign(p, p + sizeof value);
+}
+
+void DriverService::Transfer(ClientId client, const DecodedRequest& request, Answer& a) {
+    const TransferRecord& t = a.Record.Transfer;
+    const uint32_t unit = wire::TransferUnitBytes(t.Command);
+    const bool memory = wire::TransferIsMemory(t.Command), isRead = wire::TransferIsRead(t.Command);
+    const uint64_t span = t.AutoIncrement ? t.Bytes : unit;
+    for (const auto& [handle, card] : cards_) {
+        if (card.Client != client) continue;
+        for (std::size_t i = 0; i < card.Resources.size(); ++i) {
+            const Resource& r = card.Resources[i];
+            if (r.Kind != (memory ? ResourceKind::Memory : ResourceKind::IO)) continue;
+            if (t.Address < r.Address || t.Address - r.Address > r.Length || span > r.Length - (t.Address - r.Address))
+                continue;
+            std::vector<uint8_t> data(t.Bytes);
+            if (!isRead) std::memcpy(data.data(), request.Data, t.Bytes);
+            if (!bus_.Transfer(card.Where, i, t.Address - r.Address, unit, isRead, t.AutoIncrement != 0, data.data(),
+                               t.Bytes)) {
+                a.Status = wire::StatusRefused;
+                return;
+            }
+            if (isRead) a.Data = std::move(data);
+            return;
+        }
+    }
+    a.Status = wire::StatusOutOfRange;
+}
+
+}  // namespace driverd

@@ -1,0 +1,405 @@
+// Quorrin driver service -- the simulated bus backend.
+#include "driver/SimulatedBus.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+
+#include "driver/SerialEeprom.h"
+#include "windriver/WinDriverRequests.h"
+
+namespace driverd {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr uint64_t MaxMemoryLength = 256ull << 20;  // backed lazily, but bounded
+constexpr uint64_t MaxIoLength = 0x10000;
+constexpr uint32_t PlxControl = 0x6F;
+constexpr uint32_t PlxId = 0x70;
+
+// Why a field does not fit; the loader adds file and function.
+struct FormatError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+uint64_t Number(const json& value, const std::string& field, uint64_t max) {
+    uint64_t n = 0;
+    if (value.is_number_unsigned()) {
+        n = value.get<uint64_t>();
+    } else if (value.is_number_integer()) {
+        throw FormatError(field + ": negative number");
+    } else if (value.is_string()) {
+        const std::string text = value.get<std::string>();
+        if (text.size() < 3 || text.size() > 18 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
+            throw FormatError(field + ": \"" + text + "\" is not a number or a \"0x...\" text");
+        for (std::size_t i = 2; i < text.size(); ++i) {
+            if (!std::isxdigit(static_cast<unsigned char>(text[i])))
+                throw FormatError(field + ": \"" + text + "\" is not a hexadecimal number");
+            n = n * 16 + std::stoul(text.substr(i, 1), nullptr, 16);
+        }
+    } else {
+        throw FormatError(field + ": not a number");
+    }
+    if (n > max) throw FormatError(field + ": " + std::to_string(n) + " is larger than " + std::to_string(max));
+    return n;
+}
+
+const json* Member(const json& object, const char* name) {
+    auto it = object.find(name);
+    return it == object.end() ? nullptr : &*it;
+}
+
+uint64_t Required(const json& object, const char* name, uint64_t max, const std::string& prefix = "") {
+    const json* v = Member(object, name);
+    if (!v) throw FormatError(prefix + name + ": missing");
+    return Number(*v, prefix + name, max);
+}
+
+// The hex dump lspci -x/-xxx/-xxxx prints: "00: b5 10 ..." lines, with an
+// optional "bb:dd.f description" line first.
+std::vector<uint8_t> ParseConfigDump(const std::string& text) {
+    std::vector<uint8_t> bytes(4096, 0);
+    std::istringstream in(text);
+    std::string line;
+    bool highest = false;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        const std::string where = "config line " + std::to_string(number);
+        const auto colon = line.find(':');
+        const std::string head = colon == std::string::npos ? "" : line.substr(0, colon);
+        const bool offsetLine = !head.empty() && head.size() <= 3 &&
+            std::all_of(head.begin(), head.end(), [](unsigned char c) { return std::isxdigit(c); }) &&
+            (colon + 1 == line.size() || line[colon + 1] == ' ');
+        if (!offsetLine) {
+            if (number == 1 && head.size() >= 2) continue;  // lspci's "02:04.0 Bridge: ..." line
+            throw FormatError(where + ": expected \"offset: bytes\"");
+        }
+        const unsigned long offset = std::stoul(head, nullptr, 16);
+        std::istringstream rest(line.substr(colon + 1));
+        std::string byte;
+        unsigned long at = offset;
+        while (rest >> byte) {
+            if (byte.size() != 2 || !std::isxdigit(static_cast<unsigned char>(byte[0])) ||
+                !std::isxdigit(static_cast<unsigned char>(byte[1])))
+                throw FormatError(where + ": \"" + byte + "\" is not a hex byte");
+            if (at >= bytes.size()) throw FormatError(where + ": past the 4096 bytes of configuration space");
+            bytes[at++] = static_cast<uint8_t>(std::stoul(byte, nullptr, 16));
+            if (at > 256) highest = true;
+        }
+        if (at - offset > 16) throw FormatError(where + ": more than 16 bytes");
+    }
+    if (!highest) bytes.resize(256);
+    return bytes;
+}
+
+// Zeroed shared memory the client can map; the service maps it too.
+class SharedMemory {
+public:
+    explicit SharedMemory(uint64_t length) {
+        const long page = sysconf(_SC_PAGESIZE);
+        size_ = (length + page - 1) / page * page;
+        fd_ = memfd_create("quorrin-bar", MFD_CLOEXEC);
+        if (fd_ < 0 || ftruncate(fd_, static_cast<off_t>(size_)) != 0)
+            throw FormatError(std::string("memory resource: cannot create its memory: ") + std::strerror(errno));
+        void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        if (p == MAP_FAILED) throw FormatError(std::string("memory resource: cannot map it: ") + std::strerror(errno));
+        base_ = static_cast<uint8_t*>(p);
+    }
+    ~SharedMemory() {
+        if (base_) munmap(base_, size_);
+        if (fd_ >= 0) close(fd_);
+    }
+    SharedMemory(const SharedMemory&) = delete;
+    SharedMemory& operator=(const SharedMemory&) = delete;
+    int Fd() const { return fd_; }
+    uint8_t* Base() const { return base_; }
+
+private:
+    int fd_ = -1;
+    uint8_t* base_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// An I/O resource: bytes that read back what was written, and for the
+// PLX bridge's local register block the EEPROM behind the control byte.
+class PortBlock {
+public:
+    PortBlock(uint64_t length, std::optional<SerialEeprom> eeprom, uint16_t plxDevice)
+        : bytes_(length, 0), eeprom_(std::move(eeprom)) {
+        if (eeprom_) {
+            const uint32_t id = (uint32_t{plxDevice} << 16) | 0x10B5u;
+            for (uint32_t i = 0; i < 4; ++i)
+                if (PlxId + i < bytes_.size()) bytes_[PlxId + i] = static_cast<uint8_t>(id >> (8 * i));
+        }
+    }
+    uint8_t Read(uint64_t offset) const {
+        uint8_t v = bytes_[offset];
+        if (eeprom_ && offset == PlxControl) v = static_cast<uint8_t>((v & ~0x08u) | (eeprom_->DataOut() ? 0x08u : 0u));
+        return v;
+    }
+    void Write(uint64_t offset, uint8_t value) {
+        bytes_[offset] = value;
+        if (eeprom_ && offset == PlxControl) eeprom_->Drive(value & 0x02, value & 0x01, value & 0x04);
+    }
+
+private:
+    std::vector<uint8_t> bytes_;
+    std::optional<SerialEeprom> eeprom_;
+};
+
+struct SimFunction {
+    Function Id;
+    std::vector<uint8_t> Config;
+    std::vector<Resource> Resources;
+    std::vector<std::unique_ptr<SharedMemory>> Memory;  // per resource, null when not memory
+    std::vector<std::unique_ptr<PortBlock>> Ports;      // per resource, null when not I/O
+    std::set<std::string> Faults;
+};
+
+std::string LocationText(const Location& l) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02x:%02x.%x", l.Bus & 0xFFu, l.Slot & 0xFFu, l.Function & 0xFu);
+    return text;
+}
+
+SimFunction ParseFunction(const json& f) {
+    if (!f.is_object()) throw FormatError("not an object");
+    SimFunction fn;
+    fn.Id.Where.Bus = static_cast<uint32_t>(Required(f, "bus", 255));
+    fn.Id.Where.Slot = static_cast<uint32_t>(Required(f, "slot", 31));
+    fn.Id.Where.Function = static_cast<uint32_t>(Required(f, "function", 7));
+    fn.Config.assign(256, 0);
+    if (const json* c = Member(f, "config")) {
+        if (!c->is_string()) throw FormatError("config: not a text");
+        fn.Config = ParseConfigDump(c->get<std::string>());
+    }
+    if (const json* v = Member(f, "vendor")) {
+        const auto id = Number(*v, "vendor", 0xFFFF);
+        fn.Config[0] = id & 0xFF;
+        fn.Config[1] = id >> 8;
+    }
+    if (const json* d = Member(f, "device")) {
+        const auto id = Number(*d, "device", 0xFFFF);
+        fn.Config[2] = id & 0xFF;
+        fn.Config[3] = id >> 8;
+    }
+    fn.Id.VendorId = static_cast<uint16_t>(fn.Config[0] | fn.Config[1] << 8);
+    fn.Id.DeviceId = static_cast<uint16_t>(fn.Config[2] | fn.Config[3] << 8);
+    const bool plx = fn.Id.VendorId == 0x10B5 && (fn.Id.DeviceId == 0x9056 || fn.Id.DeviceId == 0x9080);
+
+    std::vector<uint16_t> words;
+    bool haveEeprom = false;
+    if (const json* e = Member(f, "eeprom")) {
+        if (!e->is_array()) throw FormatError("eeprom: not a list");
+        const std::size_t capacity = fn.Id.DeviceId == 0x9080 ? 64 : 256;
+        if (e->size() > capacity)
+            throw FormatError("eeprom: " + std::to_string(e->size()) + " words, the part holds " + std::to_string(capacity));
+        for (std::size_t i = 0; i < e->size(); ++i)
+            words.push_back(static_cast<uint16_t>(Number((*e)[i], "eeprom[" + std::to_string(i) + "]", 0xFFFF)));
+        haveEeprom = true;
+    }
+
+    if (const json* r = Member(f, "resources")) {
+        if (!r->is_array()) throw FormatError("resources: not a list");
+        if (r->size() > MaxResourceItems)
+            throw FormatError("resources: " + std::to_string(r->size()) + " items, at most " + std::to_string(MaxResourceItems));
+        for (std::size_t i = 0; i < r->size(); ++i) {
+            const json& item = (*r)[i];
+            const std::string at = "resources[" + std::to_string(i) + "].";
+            if (!item.is_object()) throw FormatError(at.substr(0, at.size() - 1) + ": not an object");
+            const json* type = Member(item, "type");
+            if (!type || !type->is_string()) throw FormatError(at + "type: missing or not a text");
+            Resource res;
+            const std::string t = type->get<std::string>();
+            if (t == "memory") {
+                res.Kind = ResourceKind::Memory;
+                res.Bar = static_cast<uint32_t>(Required(item, "bar", 6, at));
+                res.Address = Required(item, "address", 0xFFFFFFFF, at);
+                res.Length = Required(item, "length", MaxMemoryLength, at);
+                if (res.Length == 0) throw FormatError(at + "length: 0");
+                if (res.Address + res.Length > 0x100000000ull) throw FormatError(at + "length: runs past 4 GiB");
+                fn.Memory.push_back(std::make_unique<SharedMemory>(res.Length));
+                fn.Ports.push_back(nullptr);
+            } else if (t == "io") {
+                res.Kind = ResourceKind::IO;
+                res.Bar = static_cast<uint32_t>(Required(item, "bar", 6, at));
+                res.Address = Required(item, "address", 0xFFFFFFFF, at);
+                res.Length = Required(item, "length", MaxIoLength, at);
+                if (res.Length == 0) throw FormatError(at + "length: 0");
+                std::optional<SerialEeprom> eeprom;
+                if (plx && res.Bar == 1)
+                    eeprom.emplace(fn.Id.DeviceId == 0x9056 ? 8u : 6u, words, haveEeprom);
+                fn.Memory.push_back(nullptr);
+                fn.Ports.push_back(std::make_unique<PortBlock>(res.Length, std::move(eeprom), fn.Id.DeviceId));
+            } else if (t == "interrupt") {
+                res.Kind = ResourceKind::Interrupt;
+                res.Number = static_cast<uint32_t>(Required(item, "number", 0xFFFFFFFF, at));
+                fn.Memory.push_back(nullptr);
+                fn.Ports.push_back(nullptr);
+            } else {
+                throw FormatError(at + "type: \"" + t + "\" is not memory, io or interrupt");
+            }
+            fn.Resources.push_back(res);
+        }
+    }
+
+    if (const json* faults = Member(f, "faults")) {
+        if (!faults->is_array()) throw FormatError("faults: not a list");
+        static const std::set<std::string> known = {"card-info-refused", "register-refused", "config-refused",
+                                                    "register-no-handle"};
+        for (std::size_t i = 0; i < faults->size(); ++i) {
+            const json& one = (*faults)[i];
+            const std::string at = "faults[" + std::to_string(i) + "]";
+            if (!one.is_string() || !known.count(one.get<std::string>()))
+                throw FormatError(at + ": not one of card-info-refused, register-refused, config-refused, register-no-handle");
+            fn.Faults.insert(one.get<std::string>());
+        }
+    }
+    return fn;
+}
+
+class SimulatedBus final : public Bus {
+public:
+    explicit SimulatedBus(std::vector<SimFunction> functions) : functions_(std::move(functions)) {}
+
+    std::vector<Function> Scan() override {
+        std::vector<Function> list;
+        for (const auto& f : functions_) list.push_back(f.Id);
+        return list;
+    }
+    bool CardInfo(const Location& where, std::vector<Resource>& resources) override {
+        const SimFunction* f = Find(where);
+        if (!f || f->Faults.count("card-info-refused")) return false;
+        resources = f->Resources;
+        return true;
+    }
+    uint32_t ConfigSize(const Location& where) override {
+        const SimFunction* f = Find(where);
+        return f ? static_cast<uint32_t>(f->Config.size()) : 0;
+    }
+    bool ReadConfig(const Location& where, uint32_t offset, uint32_t bytes, uint32_t& value) override {
+        const SimFunction* f = Find(where);
+        if (!f || f->Faults.count("config-refused") || bytes < 1 || bytes > 4 || offset + bytes > f->Config.size())
+            return false;
+        value = 0;
+        for (uint32_t i = 0; i < bytes; ++i) value |= uint32_t{f->Config[offset + i]} << (8 * i);
+        return true;
+    }
+    RegisterAnswer Register(const Location& where) override {
+        const SimFunction* f = Find(where);
+        if (!f || f->Faults.count("register-refused")) return RegisterAnswer::Refused;
+        if (f->Faults.count("register-no-handle")) return RegisterAnswer::NoHandle;
+        return RegisterAnswer::Granted;
+    }
+    void Unregister(const Location&) override {}
+    int MemoryBacking(const Location& where, std::size_t index) override {
+        const SimFunction* f = Find(where);
+        if (!f || index >= f->Memory.size() || !f->Memory[index]) return -1;
+        return f->Memory[index]->Fd();
+    }
+    bool Transfer(const Location& where, std::size_t index, uint64_t offset, uint32_t unitBytes, bool isRead,
+                  bool autoIncrement, uint8_t* data, uint32_t bytes) override {
+        SimFunction* f = Find(where);
+        if (!f || index >= f->Resources.size() || unitBytes == 0 || bytes % unitBytes != 0) return false;
+        const uint64_t span = autoIncrement ? bytes : unitBytes;
+        if (offset > f->Resources[index].Length || span > f->Resources[index].Length - offset) return false;
+        for (uint32_t done = 0; done < bytes; done += unitBytes) {
+            const uint64_t at = offset + (autoIncrement ? done : 0);
+            for (uint32_t i = 0; i < unitBytes; ++i) {
+                uint8_t& byte = data[done + i];
+                if (f->Memory[index]) {
+                    uint8_t* cell = f->Memory[index]->Base() + at + i;
+                    if (isRead) byte = *cell; else *cell = byte;
+                } else if (f->Ports[index]) {
+                    if (isRead) byte = f->Ports[index]->Read(at + i); else f->Ports[index]->Write(at + i, byte);
+                } else {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+private:
+    SimFunction* Find(const Location& where) {
+        for (auto& f : functions_)
+            if (f.Id.Where == where) return &f;
+        return nullptr;
+    }
+    std::vector<SimFunction> functions_;
+};
+
+}  // namespace
+
+std::unique_ptr<Bus> LoadSimulatedBus(const std::string& text, const std::string& name, std::string& error) {
+    json doc = json::parse(text, nullptr, false);
+    if (doc.is_discarded()) {
+        error = name + ": not valid JSON";
+        return nullptr;
+    }
+    if (!doc.is_object() || !doc.contains("functions") || !doc["functions"].is_array()) {
+        error = name + ": expected an object with a \"functions\" list";
+        return nullptr;
+    }
+    std::vector<SimFunction> functions;
+    const json& list = doc["functions"];
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const json& f = list[i];
+        // The location names the function in every message once it is known.
+        std::string where = "?";
+        try {
+            if (f.is_object() && f.contains("bus") && f.contains("slot") && f.contains("function"))
+                where = LocationText({static_cast<uint32_t>(Number(f["bus"], "bus", 255)),
+                                      static_cast<uint32_t>(Number(f["slot"], "slot", 31)),
+                                      static_cast<uint32_t>(Number(f["function"], "function", 7))});
+        } catch (const FormatError&) {
+        }
+        const std::string prefix = name + ": function " + std::to_string(i) + " (" + where + "): ";
+        try {
+            functions.push_back(ParseFunction(f));
+        } catch (const FormatError& e) {
+            error = prefix + e.what();
+            return nullptr;
+        } catch (const std::exception& e) {
+            error = prefix + e.what();
+            return nullptr;
+        }
+        for (std::size_t j = 0; j + 1 < functions.size(); ++j)
+            if (functions[j].Id.Where == functions.back().Id.Where) {
+                error = prefix + "bus, slot, function: the same as function " + std::to_string(j);
+                return nullptr;
+            }
+    }
+    std::stable_sort(functions.begin(), functions.end(),
+                     [](const SimFunction& a, const SimFunction& b) { return a.Id.Where < b.Id.Where; });
+    return std::make_unique<SimulatedBus>(std::move(functions));
+}
+
+std::unique_ptr<Bus> OpenSimulatedBus(const std::string& path, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot be read";
+        return nullptr;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return LoadSimulatedBus(text.str(), path, error);
+}
+
+}  // namespace driverd
