@@ -1,0 +1,289 @@
+// Tests of request handling in the service: scan, card information,
+// registration and its locks, configuration reads and the transfer guards.
+#include "driver/DriverService.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "driver/SimulatedBus.h"
+#include "windriver/linux/DriverWire.h"
+
+namespace {
+
+using driverd::Answer;
+using driverd::DecodedRequest;
+using driverd::DriverService;
+
+const char* const TwoCards = R"({"functions":[
+  {"bus":2,"slot":4,"function":0,"vendor":"0x10B5","device":"0x9056",
+   "resources":[{"type":"memory","bar":0,"address":"0xF0000000","length":"0x200"},
+                {"type":"io","bar":1,"address":"0xE000","length":"0x100"},
+                {"type":"interrupt","number":11}]},
+  {"bus":0,"slot":3,"function":0,"vendor":"0x8086","device":"0x1234","config":"100: 11 22 33 44"},
+  {"bus":0,"slot":5,"function":0,"vendor":"0x8086","device":"0x5678","faults":["register-refused","config-refused"]},
+  {"bus":0,"slot":6,"function":0,"vendor":"0x8086","device":"0x9abc","faults":["register-no-handle","card-info-refused"]}]})";
+
+class Service : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        bus_ = driverd::LoadSimulatedBus(TwoCards, "bus.json", error);
+        ASSERT_TRUE(bus_) << error;
+        service_ = std::make_unique<DriverService>(*bus_, "quorrin-driverd test");
+    }
+    template <typename Record>
+    Answer Send(DriverService::ClientId client, uint32_t code, const Record& record, const void* data = nullptr,
+                uint32_t dataSize = 0) {
+        DecodedRequest r;
+        r.Code = code;
+        r.RecordSize = sizeof record;
+        std::memcpy(&r.Record, &record, sizeof record);
+        r.Data = static_cast<const uint8_t*>(data);
+        r.DataSize = dataSize;
+        return service_->Serve(client, r);
+    }
+    CardInfoRecord Info(DriverService::ClientId client, uint32_t bus, uint32_t slot, uint32_t function) {
+        CardInfoRecord c{};
+        c.Bus = bus;
+        c.Slot = slot;
+        c.Function = function;
+        return Send(client, WD_PciGetCardInfo, c).Record.CardInfo;
+    }
+    Answer Register(DriverService::ClientId client, const CardInfoRecord& info) {
+        CardRegisterRecord r{};
+        r.Card = info.Card;
+        return Send(client, WD_CardRegister, r);
+    }
+    Answer Transfer(DriverService::ClientId client, uint32_t command, uint64_t address, uint32_t bytes,
+                    const void* data = nullptr, uint32_t autoIncrement = 1) {
+        TransferRecord t{};
+        t.Address = address;
+        t.Command = command;
+        t.Bytes = bytes;
+        t.AutoIncrement = autoIncrement;
+        return Send(client, WD_Transfer, t, data, data ? bytes : 0);
+    }
+    std::unique_ptr<driverd::Bus> bus_;
+    std::unique_ptr<DriverService> service_;
+};
+
+TEST_F(Service, VersionAndScan) {
+    const auto client = service_->Connect();
+    const Answer v = Send(client, WD_Version, VersionRecord{});
+    EXPECT_EQ(v.Status, 0u);
+    EXPECT_EQ(v.Record.Version.Version, 1110u);
+    EXPECT_STREQ(v.Record.Version.Text, "quorrin-driverd test");
+
+    const Answer s = Send(client, WD_PciScanCards, PciScanRecord{});
+    ASSERT_EQ(s.Status, 0u);
+    ASSERT_EQ(s.Record.Scan.CardCount, 4u);
+    const uint32_t slots[] = {3, 5, 6, 4};  // bus, slot, function order
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(s.Record.Scan.Locations[i].Slot, slots[i]) << i;
+    EXPECT_EQ(s.Record.Scan.Ids[3].VendorId, 0x10B5u);
+    EXPECT_EQ(s.Record.Scan.Ids[3].DeviceId, 0x9056u);
+
+    PciScanRecord only{};
+    only.SearchDeviceId = 0x5678;
+    const Answer one = Send(client, WD_PciScanCards, only);
+    EXPECT_EQ(one.Record.Scan.CardCount, 1u);
+    EXPECT_EQ(one.Record.Scan.Locations[0].Slot, 5u);
+}
+
+TEST(ServiceScan, AtMostAHundredFunctions) {
+    std::string json = R"({"functions":[)";
+    for (int i = 0; i < 130; ++i)
+        json += std::string(i ? "," : "") + R"({"bus":)" + std::to_string(i / 32) + R"(,"slot":)" + std::to_string(i % 32) +
+                R"(,"function":0,"vendor":1})";
+    std::string error;
+    auto bus = driverd::LoadSimulatedBus(json + "]}", "b", error);
+    ASSERT_TRUE(bus) << error;
+    DriverService service(*bus, "t");
+    DecodedRequest r;
+    r.Code = WD_PciScanCards;
+    r.RecordSize = sizeof(PciScanRecord);
+    const Answer a = service.Serve(service.Connect(), r);
+    EXPECT_EQ(a.Record.Scan.CardCount, 100u);
+    EXPECT_EQ(a.Record.Scan.Locations[99].Bus, 3u);
+    EXPECT_EQ(a.Record.Scan.Locations[99].Slot, 3u);
+}
+
+TEST_F(Service, CardInformation) {
+    const auto client = service_->Connect();
+    const CardInfoRecord plx = Info(client, 2, 4, 0);
+    ASSERT_EQ(plx.Card.NumItems, 3u);
+    EXPECT_EQ(plx.Card.Items[0].Type, ItemMemory);
+    EXPECT_EQ(plx.Card.Items[0].Mem.PhysicalAddress, 0xF0000000u);
+    EXPECT_EQ(plx.Card.Items[0].Mem.Bytes, 0x200u);
+    EXPECT_EQ(plx.Card.Items[1].Type, ItemIO);
+    EXPECT_EQ(plx.Card.Items[1].IO.Address, 0xE000u);
+    EXPECT_EQ(plx.Card.Items[1].IO.Bar, 1u);
+    EXPECT_EQ(plx.Card.Items[2].Int.Number, 11u);
+
+    CardInfoRecord missing{};
+    missing.Bus = 9;
+    EXPECT_EQ(Send(client, WD_PciGetCardInfo, missing).Status, wire::StatusNoSuchCard);
+    CardInfoRecord refused{};
+    refused.Slot = 6;
+    const Answer a = Send(client, WD_PciGetCardInfo, refused);
+    EXPECT_EQ(a.Status, wire::StatusRefused);
+    EXPECT_EQ(a.Record.CardInfo.Card.NumItems, 0u);  // left as sent
+}
+
+TEST_F(Service, RegistrationLocksTheCardForOneClient) {
+    const auto first = service_->Connect(), second = service_->Connect();
+    const CardInfoRecord info = Info(first, 2, 4, 0);
+    const Answer mine = Register(first, info);
+    ASSERT_EQ(mine.Status, 0u);
+    const CardRegisterRecord& r = mine.Record.Registration;
+    EXPECT_NE(r.CardHandle, 0u);
+    EXPECT_EQ(r.Card.Items[0].Mem.TransferAddress, 0xF0000000u);
+    EXPECT_NE(r.Card.Items[2].Int.Handle, 0u);
+    ASSERT_EQ(mine.Fds.size(), 1u);  // the memory item's backing
+    ASSERT_EQ(mine.Data.size(), 4u);
+    EXPECT_EQ(mine.Data[0], 0);
+
+    const Answer theirs = Register(second, Info(second, 2, 4, 0));
+    EXPECT_EQ(theirs.Status, 0u);
+    EXPECT_EQ(theirs.Record.Registration.CardHandle, 0u);
+    EXPECT_TRUE(theirs.Fds.empty());
+
+    // Another client cannot unregister it; its owner can, and then it is free.
+    EXPECT_EQ(Send(second, WD_CardUnregister, r).Status, wire::StatusNotRegistered);
+    EXPECT_EQ(Send(first, WD_CardUnregister, r).Status, 0u);
+    EXPECT_EQ(Send(first, WD_CardUnregister, r).Status, wire::StatusNotRegistered);
+    EXPECT_NE(Register(second, info).Record.Registration.CardHandle, 0u);
+}
+
+TEST_F(Service, DisconnectReleasesRegistrations) {
+    const auto first = service_->Connect(), second = service_->Connect();
+    const CardInfoRecord info = Info(first, 2, 4, 0);
+    ASSERT_NE(Register(first, info).Record.Registration.CardHandle, 0u);
+    EXPECT_EQ(service_->Registrations(), 1u);
+    service_->Disconnect(first);
+    EXPECT_EQ(service_->Registrations(), 0u);
+    EXPECT_NE(Register(second, info).Record.Registration.CardHandle, 0u);
+}
+
+TEST_F(Service, RegistrationOutcomes) {
+    const auto client = service_->Connect();
+    // Two cards without resources: told apart by the card asked about last.
+    Info(client, 0, 5, 0);
+    EXPECT_EQ(Register(client, CardInfoRecord{}).Status, wire::StatusRefused);
+    CardInfoRecord noHandle{};
+    noHandle.Slot = 6;
+    Send(client, WD_PciGetCardInfo, noHandle);  // refused, so the last card stays 0:05.0
+    const CardInfoRecord plain = Info(client, 0, 3, 0);
+    const Answer ok = Register(client, plain);
+    EXPECT_EQ(ok.Status, 0u);
+    EXPECT_NE(ok.Record.Registration.CardHandle, 0u);
+
+    // Resources that no function has.
+    CardInfoRecord forged = Info(client, 2, 4, 0);
+    forged.Card.Items[0].Mem.Bytes = 0x100000;
+    EXPECT_EQ(Register(client, forged).Status, wire::StatusNoSuchCard);
+    forged.Card.NumItems = 21;
+    EXPECT_EQ(Register(client, forged).Status, wire::StatusBadRecord);
+}
+
+TEST_F(Service, RegisterNoHandleFault) {
+    std::string error;
+    auto bus = driverd::LoadSimulatedBus(R"({"functions":[{"bus":0,"slot":6,"function":0,"faults":["register-no-handle"]}]})",
+                                         "b", error);
+    ASSERT_TRUE(bus) << error;
+    DriverService service(*bus, "t");
+    DecodedRequest r;
+    r.Code = WD_CardRegister;
+    r.RecordSize = sizeof(CardRegisterRecord);
+    const Answer a = service.Serve(service.Connect(), r);
+    EXPECT_EQ(a.Status, 0u);
+    EXPECT_EQ(a.Record.Registration.CardHandle, 0u);
+    EXPECT_EQ(service.Registrations(), 0u);
+}
+
+TEST_F(Service, ConfigurationReads) {
+    const auto client = service_->Connect();
+    const struct {
+        uint32_t slot, offset, bytes, status, value;
+    } cases[] = {
+        {4, 0, 4, 0, 0x905610B5u},
+        {4, 2, 2, 0, 0x9056u},
+        {4, 0xFC, 4, 0, 0},
+        {4, 0xFD, 4, wire::StatusOutOfRange, 0},   // past 256 bytes
+        {4, 0x100, 1, wire::StatusOutOfRange, 0},
+        {3, 0x100, 4, 0, 0x44332211u},             // extended space
+        {3, 0xFFC, 4, 0, 0},
+        {5, 0, 4, wire::StatusRefused, 0},
+        {9, 0, 4, wire::StatusNoSuchCard, 0},
+    };
+    for (const auto& c : cases) {
+        ConfigAccessRecord r{};
+        r.Bus = c.slot == 4 ? 2 : 0;
+        r.Slot = c.slot;
+        r.Offset = c.offset;
+        r.Bytes = c.bytes;
+        r.Direction = 1;
+        const Answer a = Send(client, WD_PciConfigDump, r);
+        EXPECT_EQ(a.Status, c.status) << c.slot << " " << c.offset;
+        if (c.status == 0) {
+            ASSERT_EQ(a.Data.size(), 4u);
+            uint32_t v;
+            std::memcpy(&v, a.Data.data(), 4);
+            EXPECT_EQ(v, c.value) << c.slot << " " << c.offset;
+            EXPECT_EQ(a.Record.Config.Bytes, c.bytes);
+        } else {
+            EXPECT_TRUE(a.Data.empty());
+        }
+    }
+}
+
+TEST_F(Service, TransfersOnlyInsideWhatThisClientRegistered) {
+    const auto owner = service_->Connect(), other = service_->Connect();
+    const Answer reg = Register(owner, Info(owner, 2, 4, 0));
+    ASSERT_NE(reg.Record.Registration.CardHandle, 0u);
+    const uint32_t word = 0xA1B2C3D4;
+    const struct {
+        const char* name;
+        driverd::DriverService::ClientId client;
+        uint32_t command;
+        uint64_t address;
+        uint32_t bytes;
+        uint32_t autoIncrement;
+        uint32_t status;
+    } cases[] = {
+        {"memory write at the start", owner, WriteMemDword, 0xF0000000, 4, 1, 0},
+        {"memory read at the end", owner, ReadMemDword, 0xF00001FC, 4, 1, 0},
+        {"memory read across the end", owner, ReadMemDword, 0xF00001FC, 8, 1, wire::StatusOutOfRange},
+        {"memory read below the start", owner, ReadMemByte, 0xEFFFFFFF, 2, 1, wire::StatusOutOfRange},
+        {"memory read just past the end", owner, ReadMemByte, 0xF0000200, 1, 1, wire::StatusOutOfRange},
+        {"I/O read of the control byte", owner, ReadPortByte, 0xE06F, 1, 1, 0},
+        {"I/O read past the block", owner, ReadPortByte, 0xE100, 1, 1, wire::StatusOutOfRange},
+        {"memory command on the port", owner, ReadMemByte, 0xE000, 1, 1, wire::StatusOutOfRange},
+        {"port command on memory", owner, ReadPortByte, 0xF0000000, 1, 1, wire::StatusOutOfRange},
+        {"one address, many units", owner, ReadPortDword, 0xE0FC, 64, 0, 0},
+        {"address that wraps", owner, ReadMemByte, 0xFFFFFFFFFFFFFFFFull, 2, 1, wire::StatusOutOfRange},
+        {"the other client", other, ReadMemDword, 0xF0000000, 4, 1, wire::StatusOutOfRange},
+    };
+    for (const auto& c : cases) {
+        const bool write = !wire::TransferIsRead(c.command);
+        const Answer a = Transfer(c.client, c.command, c.address, c.bytes, write ? &word : nullptr, c.autoIncrement);
+        EXPECT_EQ(a.Status, c.status) << c.name;
+        if (c.status == 0 && !write) {
+            EXPECT_EQ(a.Data.size(), c.bytes) << c.name;
+        } else {
+            EXPECT_TRUE(a.Data.empty()) << c.name;
+        }
+    }
+    const Answer back = Transfer(owner, ReadMemDword, 0xF0000000, 4);
+    uint32_t v = 0;
+    ASSERT_EQ(back.Data.size(), 4u);
+    std::memcpy(&v, back.Data.data(), 4);
+    EXPECT_EQ(v, word);
+
+    // After unregistering, nothing more.
+    ASSERT_EQ(Send(owner, WD_CardUnregister, reg.Record.Registration).Status, 0u);
+    EXPECT_EQ(Transfer(owner, ReadMemDword, 0xF0000000, 4).Status, wire::StatusOutOfRange);
+}
+
+}  // namespace
