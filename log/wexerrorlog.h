@@ -52,6 +52,7 @@ extern std::unique_ptr<wexerrorlog> ErrorLog;
 void StartErrorLog(bool isLibrary, const char* version, const char* baseName, const char* subFolder);
 void EndErrorLog(bool isLibrary);
 void LogText(const std::string& message, int32_t code);
+void LogText(const char* message, int32_t code);  // nullptr is an empty message
 bool MakeLogPath(const char* baseName, const char* subFolder, std::string& path);
 
 // The stamp of one record and the notes of the clock repairs it made.
@@ -62,6 +63,7 @@ struct Stamp {
 Stamp TakeStamp(wexerrorlog& log);
 
 void LogInfo(const std::string& message, int32_t code, bool showBox);
+void LogInfo(const char* message, int32_t code, bool showBox);  // nullptr is an empty message
 void LogInfoLine(const std::string& message, int32_t code, bool showBox);
 void LogError(const std::string& message, int32_t code, bool showBox);
 void LogSourceError(const std::string& sourcePath, uint32_t line, const std::string& functionName,

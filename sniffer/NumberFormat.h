@@ -19,6 +19,10 @@ std::string Hex32Text(uint32_t value, int32_t width, bool prefix);
 // two's complement, fractions truncated); "OVERFLOW" outside that range.
 std::string Hex64Text(long double value, int32_t width, bool prefix);
 
+// The user's decimal separator, read once from the locale settings without
+// touching the process's own locale; '.' when the settings cannot be read.
+char DecimalSeparator();
+
 // Fills `text` on the left with `fill` up to `width`, or cuts it to its first
 // `width` characters.
 std::string PadOrCut(int32_t width, char fill, const std::string& text);

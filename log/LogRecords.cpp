@@ -1,0 +1,96 @@
+// Quorrin log -- the record calls (information, line, error, source
+// location), the record stamp with its clock repairs, and message boxes.
+#include <atomic>
+#include <cstdio>
+
+#include "log/wexerrorlog.h"
+#include "sniffer/NumberFormat.h"
+#include "speaker/wexspeakerclass.h"
+
+void MakeStartFolderCurrent();  // wexerrorlog.cpp
+
+namespace {
+
+std::atomic<MessageBoxSink*> boxSink{nullptr};
+
+void ShowBox(BoxKind kind, const std::string& text) {
+    if (MessageBoxSink* sink = boxSink.load()) {
+        sink->Show(kind, kind == BoxKind::Information ? "INFO" : "ERROR", text);
+    }
+}
+
+}  // namespace
+
+void SetMessageBoxSink(MessageBoxSink* sink) { boxSink.store(sink); }
+
+Stamp TakeStamp(wexerrorlog& log) {
+    Stamp stamp;
+    std::unique_ptr<Ctimerclass>& clock = log.Clock();
+    if (!clock) clock = std::make_unique<Ctimerclass>();
+    double t = clock->GetTime();
+    if (t > MaxReading) {
+        clock->Rebase();
+        t = clock->GetTime();
+        stamp.Notes += "  >>>> HAD TO REINIT ErrorLog TIMER";
+    }
+    // Written so that an undefined reading counts as broken too.
+    if (!(t >= 0.000001)) {
+        clock.reset();
+        clock = std::make_unique<Ctimerclass>();
+        clock->Rebase();
+        t = clock->GetTime();
+        stamp.Notes += "  >>>> HAD TO USE THE CPU TIME";
+    }
+    int days = 0, hours = 0, minutes = 0;
+    double seconds = 0.0;
+    SplitTime(t, days, hours, minutes, seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%03d:%02d:%02d:%09.6f", days, hours, minutes, seconds);
+    stamp.Text = text;
+    return stamp;
+}
+
+void LogInfo(const std::string& message, int32_t code, bool showBox) {
+    MakeStartFolderCurrent();
+    if (!ErrorLog) return;
+    try {
+        ErrorLog->Write(message, code);
+        if (showBox) ShowBox(BoxKind::Information, message);
+    } catch (...) {
+    }
+}
+
+void LogInfo(const char* message, int32_t code, bool showBox) {
+    try {
+        LogInfo(std::string(message != nullptr ? message : ""), code, showBox);
+    } catch (...) {
+    }
+}
+
+void LogInfoLine(const std::string& message, int32_t code, bool showBox) {
+    try {
+        const std::string line = message + "\r\n";
+        LogInfo(line, code, false);
+        if (showBox) ShowBox(BoxKind::Information, line);
+    } catch (...) {
+    }
+}
+
+void LogError(const std::string& message, int32_t code, bool showBox) {
+    BeepError();
+    LogText(message, code);
+    if (showBox) ShowBox(BoxKind::Error, message);
+}
+
+void LogSourceError(const std::string& sourcePath, uint32_t line, const std::string& functionName,
+                    const std::string& message, int32_t code) {
+    try {
+        // Both platforms' paths: the name follows the last "\", "/" or ":".
+        const auto cut = sourcePath.find_last_of("\\/:");
+        const std::string fileName = cut == std::string::npos ? sourcePath : sourcePath.substr(cut + 1);
+        const std::string text = "[" + fileName + ":" + DecimalText(static_cast<double>(line), 9, 0) + " " +
+                                 functionName + "()] " + message;
+        LogInfo(text, code, false);
+    } catch (...) {
+    }
+}
