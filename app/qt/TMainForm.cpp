@@ -1,0 +1,192 @@
+// Quorrin app -- the Qt main window: components, geometry, colours and fonts
+// of the form, and the routing of its events to the window's behaviour.
+#include "app/qt/TMainForm.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTextCursor>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// The form's texts are 8-bit; Latin-1 maps every byte to a character.
+QString Text(const std::string& text) {
+    std::string lines;
+    lines.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        lines += text[i];
+    }
+    return QString::fromLatin1(lines.data(), static_cast<qsizetype>(lines.size()));
+}
+
+QFont FormFont(bool bold) {
+    // fontconfig stands Liberation Sans (metric-compatible) in for Arial.
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    font.setBold(bold);
+    return font;
+}
+
+void Paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(role, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+constexpr QSize ClientDesign(497, 457);
+
+}  // namespace
+
+TMainForm::TMainForm(ShellServices& services) : model_(*this, services) {
+    BuildForm();
+    model_.Construct();
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::BuildForm() {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QString::fromLatin1(InitialCaption));
+    setFont(FormFont(false));
+    Paint(this, QPalette::Window, Qt::black);
+
+    client_ = new QWidget(this);
+    client_->setObjectName(QStringLiteral("ClientArea"));
+    Paint(client_, QPalette::Window, Qt::black);
+    setCentralWidget(client_);
+
+    ButtonSniff = new QPushButton(QString::fromLatin1(SniffButtonCaption), client_);
+    ButtonSniff->setObjectName(QStringLiteral("ButtonSniff"));
+    ButtonSniff->setFont(FormFont(true));
+    ButtonSniff->setProperty("HelpContext", 2000);  // no help file is attached
+    connect(ButtonSniff, &QPushButton::clicked, this, [this] { model_.ButtonSniffClick(); });
+
+    MasterTimer = new QTimer(this);
+    MasterTimer->setObjectName(QStringLiteral("MasterTimer"));
+    MasterTimer->setInterval(MasterTimerIntervalMs);
+    connect(MasterTimer, &QTimer::timeout, this, [this] { model_.MasterTimerTimer(); });
+    MasterTimer->start();
+
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    MenuView = MainMenu1->addMenu(QString::fromLatin1(ViewMenuCaption));
+    MenuView->setObjectName(QStringLiteral("MenuView"));
+    MenuViewErrorLog = MenuView->addAction(QString::fromLatin1(ErrorLogMenuCaption));
+    MenuViewErrorLog->setObjectName(QStringLiteral("MenuViewErrorLog"));
+    connect(MenuViewErrorLog, &QAction::triggered, this, [this] { model_.MenuViewErrorLogClick(); });
+
+    Panel4 = new QFrame(client_);
+    Panel4->setObjectName(QStringLiteral("Panel4"));
+    Panel4->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Paint(Panel4, QPalette::Window, QColor(128, 128, 128));
+
+    MemoSnif = new QPlainTextEdit(Panel4);
+    MemoSnif->setObjectName(QStringLiteral("MemoSnif"));
+    MemoSnif->setFont(FormFont(false));
+    QPalette memoColours = MemoSnif->palette();
+    memoColours.setColor(QPalette::Base, Qt::black);
+    memoColours.setColor(QPalette::Text, Qt::white);
+    MemoSnif->setPalette(memoColours);
+    MemoSnif->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoSnif->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    MemoSnif->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    MemoSnif->setPlainText(QString::fromLatin1(InitialMemoLine1) + '\n' + QString::fromLatin1(InitialMemoLine2) + '\n');
+
+    setTabOrder(ButtonSniff, Panel4);
+    ButtonSniff->setFocus();
+
+    // Panel4 is docked to the bottom and, like the memo inside it, keeps its
+    // distance to all four sides; the button stretches with the width.
+    anchored_ = {
+        {ButtonSniff, QRect(152, 6, 165, 25), ClientDesign, true, false},
+        {Panel4, QRect(0, 46, 497, 411), ClientDesign, true, true},
+        {MemoSnif, QRect(6, 6, 486, 401), QSize(497, 411), true, true},
+    };
+
+    client_->installEventFilter(this);
+    Panel4->installEventFilter(this);
+    move(972, 393);
+    resize(ClientDesign.width(), ClientDesign.height() + MainMenu1->sizeHint().height());
+    PlaceComponents();
+}
+
+void TMainForm::PlaceComponents() {
+    for (const Anchored& a : anchored_) {
+        const QSize parent = a.widget->parentWidget()->size();
+        const int width = a.right ? parent.width() - (a.parentDesign.width() - a.design.width()) : a.design.width();
+        const int height =
+            a.bottom ? parent.height() - (a.parentDesign.height() - a.design.height()) : a.design.height();
+        a.widget->setGeometry(a.design.x(), a.design.y(), std::max(0, width), std::max(0, height));
+    }
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    // The client area and the panel are resized by their parents' layout;
+    // their components follow.
+    if (event->type() == QEvent::Resize && (watched == client_ || watched == Panel4)) PlaceComponents();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TMainForm::event(QEvent* event) {
+    if (event->type() == static_cast<QEvent::Type>(WM_AFTERSHOW)) {
+        model_.AfterShow();
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The window system's own show events (a restore from the task bar) are
+    // not the form becoming visible.
+    if (!event->spontaneous()) model_.FormShow();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    bool canClose = true;
+    model_.FormCloseQuery(canClose);
+    if (canClose) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void TMainForm::ClearMemo() { MemoSnif->clear(); }
+
+void TMainForm::AppendMemo(const std::string& text) {
+    // As a memo adds a line: after the last complete line, ending with a
+    // line break of its own; after an unfinished last line, on a new line.
+    QTextCursor cursor(MemoSnif->document());
+    cursor.movePosition(QTextCursor::End);
+    const QString current = MemoSnif->toPlainText();
+    if (!current.isEmpty() && !current.endsWith('\n')) {
+        cursor.insertText(QStringLiteral("\n") + Text(text));
+    } else {
+        cursor.insertText(Text(text) + '\n');
+    }
+}
+
+void TMainForm::SetCaption(const std::string& caption) { setWindowTitle(Text(caption)); }
+
+void TMainForm::PostAfterShow() {
+    QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(WM_AFTERSHOW)));
+}
+
+void TMainForm::ShowPlainBox(const std::string& caption, const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, Text(caption), Text(text), QMessageBox::Ok);
+    box.exec();
+}

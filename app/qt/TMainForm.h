@@ -1,0 +1,67 @@
+// Quorrin app -- the Qt main window: a thin view over MainWindowModel that
+// builds the components of the form and routes their events to it.
+#pragma once
+
+#include <QMainWindow>
+#include <QRect>
+#include <QSize>
+#include <string>
+#include <vector>
+
+#include "app/shell/MainWindowModel.h"
+
+class QAction;
+class QFrame;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+
+class TMainForm : public QMainWindow, private MainWindowView {
+    Q_OBJECT
+public:
+    // Builds the form, then runs the second-copy check and the start-up.
+    explicit TMainForm(ShellServices& services);
+    ~TMainForm() override;
+
+    MainWindowModel& Model() { return model_; }
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ClearMemo() override;
+    void AppendMemo(const std::string& text) override;
+    void SetCaption(const std::string& caption) override;
+    void PostAfterShow() override;
+    void ShowPlainBox(const std::string& caption, const std::string& text) override;
+
+    void BuildForm();
+    void PlaceComponents();
+
+    // A component's rectangle as designed and the sides it keeps its
+    // distance to when its parent is resized.
+    struct Anchored {
+        QWidget* widget;
+        QRect design;
+        QSize parentDesign;
+        bool right;   // stretches with the parent's width
+        bool bottom;  // stretches with the parent's height
+    };
+
+    QWidget* client_ = nullptr;
+    QPushButton* ButtonSniff = nullptr;
+    QTimer* MasterTimer = nullptr;
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* MenuView = nullptr;
+    QAction* MenuViewErrorLog = nullptr;
+    QFrame* Panel4 = nullptr;
+    QPlainTextEdit* MemoSnif = nullptr;
+    std::vector<Anchored> anchored_;
+
+    MainWindowModel model_;
+};

@@ -1,0 +1,6 @@
+// Quorrin app -- the process-wide state of the shell.
+#include "app/shell/ProgramLife.h"
+
+MainWindowModel* MainForm = nullptr;
+std::unique_ptr<bormulttimerclass> MultTimer;
+double CurrentTime = 0.0;

@@ -1,0 +1,286 @@
+// Tests of the main window's behaviour over a fake view and fake services:
+// the order of every handler's steps, the caption rule and the memo content.
+#include "app/shell/MainWindowModel.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/shell/ProgramLife.h"
+#include "log/wexerrorlog.h"
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+// Keeps the memo the way the window does: one entry per added text.
+class FakeView : public MainWindowView {
+public:
+    explicit FakeView(Events& events) : events_(events) {}
+    void ClearMemo() override {
+        events_.push_back("ClearMemo");
+        memo.clear();
+    }
+    void AppendMemo(const std::string& text) override {
+        events_.push_back("AppendMemo " + text);
+        memo.push_back(text);
+    }
+    void SetCaption(const std::string& text) override {
+        events_.push_back("SetCaption");
+        caption = text;
+    }
+    void PostAfterShow() override { events_.push_back("PostAfterShow"); }
+    void ShowPlainBox(const std::string& boxCaption, const std::string& text) override {
+        events_.push_back("Box " + boxCaption + "|" + text);
+    }
+
+    std::vector<std::string> memo;
+    std::string caption = InitialCaption;
+
+private:
+    Events& events_;
+};
+
+class FakeServices : public ShellServices {
+public:
+    explicit FakeServices(Events& events) : events_(events) {}
+    bool AlreadyRunning() override {
+        events_.push_back("AlreadyRunning");
+        return otherCopy;
+    }
+    void StartUp(MainWindowModel& form) override {
+        events_.push_back("StartUp");
+        form.LastTitleTime = clock;
+    }
+    void ShutDown(MainWindowModel&) override {
+        events_.push_back("ShutDown");
+        ProgramClosing = true;
+    }
+    void EndSecondCopy() override { events_.push_back("EndSecondCopy"); }
+    void CheckDriver() override { events_.push_back("CheckDriver"); }
+    void ScanBus(unsigned capacity) override { events_.push_back("ScanBus " + std::to_string(capacity)); }
+    std::string FormatReport() override {
+        events_.push_back("FormatReport");
+        ++reports;
+        if (emptyReport) return "";
+        return "Report " + std::to_string(reports) + "\r\nsecond line\r\n";
+    }
+    void LogReport() override { events_.push_back("LogReport"); }
+    void BeepDone() override { events_.push_back("BeepDone"); }
+    void ShowLogViewer() override { events_.push_back("ShowLogViewer"); }
+    bool ReadClock(double& reading) override {
+        events_.push_back("ReadClock");
+        if (!haveClock) return false;
+        reading = clock;
+        return true;
+    }
+
+    bool otherCopy = false;
+    bool haveClock = true;
+    bool emptyReport = false;
+    double clock = 45 * 86400.0;
+    int reports = 0;
+
+private:
+    Events& events_;
+};
+
+class MainWindowModelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ProgramClosing = false;
+        CurrentTime = 0.0;
+    }
+    void TearDown() override { ProgramClosing = false; }
+
+    Events events;
+    FakeView view{events};
+    FakeServices services{events};
+    MainWindowModel form{view, services};
+};
+
+TEST_F(MainWindowModelTest, IsTheMainFormFromItsConstructionOn) {
+    EXPECT_EQ(MainForm, &form);
+    {
+        Events other;
+        FakeView otherView{other};
+        FakeServices otherServices{other};
+        MainWindowModel second{otherView, otherServices};
+        EXPECT_EQ(MainForm, &second);
+    }
+    EXPECT_EQ(MainForm, nullptr) << "a destroyed window must not stay the main form";
+}
+
+TEST_F(MainWindowModelTest, FirstCopyStartsUp) {
+    form.Started = true;
+    form.Construct();
+    EXPECT_EQ(events, (Events{"AlreadyRunning", "StartUp"}));
+    EXPECT_FALSE(form.Started);
+}
+
+TEST_F(MainWindowModelTest, SecondCopyShowsTheBoxAndEndsWithoutStartingUp) {
+    services.otherCopy = true;
+    form.Construct();
+    EXPECT_EQ(events, (Events{"AlreadyRunning", "Box RUN FAIL|ALREADY HAVE THE PROGRAM RUNNING.  KILL IT FIRST!",
+                              "EndSecondCopy"}));
+    EXPECT_EQ(view.caption, "MainForm");
+}
+
+TEST_F(MainWindowModelTest, ShowingPostsTheAfterShowStepOnlyUntilItHasRun) {
+    form.FormShow();
+    form.FormShow();  // shown again before the message was handled
+    EXPECT_EQ(events, (Events{"PostAfterShow", "PostAfterShow"}));
+    events.clear();
+
+    form.AfterShow();
+    EXPECT_EQ(events, (Events{"CheckDriver", "ClearMemo", "AppendMemo ",
+                              "AppendMemo            Press the 'Sniff The PCI Bus' button."}));
+    EXPECT_TRUE(form.Started);
+    EXPECT_EQ(view.memo, (std::vector<std::string>{"", "            Press the 'Sniff The PCI Bus' button."}));
+
+    events.clear();
+    form.FormShow();
+    EXPECT_TRUE(events.empty()) << "a started window posts nothing when shown again";
+}
+
+TEST_F(MainWindowModelTest, AfterShowRunTwiceChecksTheDriverTwiceAndKeepsOnePrompt) {
+    form.AfterShow();
+    form.AfterShow();
+    int checks = 0;
+    for (const auto& e : events) checks += e == "CheckDriver";
+    EXPECT_EQ(checks, 2);
+    EXPECT_EQ(view.memo.size(), 2u);
+}
+
+TEST_F(MainWindowModelTest, SniffRunsItsStepsInOrder) {
+    view.memo = {"old", "lines"};
+    form.ButtonSniffClick();
+    EXPECT_EQ(events, (Events{"ClearMemo", "ScanBus 100", "FormatReport",
+                              "AppendMemo Report 1\r\nsecond line\r\n", "LogReport", "BeepDone"}));
+    EXPECT_EQ(view.memo, (std::vector<std::string>{"Report 1\r\nsecond line\r\n"}));
+}
+
+TEST_F(MainWindowModelTest, SniffTwiceLeavesOnlyTheSecondReport) {
+    form.ButtonSniffClick();
+    form.ButtonSniffClick();
+    EXPECT_EQ(view.memo, (std::vector<std::string>{"Report 2\r\nsecond line\r\n"}));
+}
+
+TEST_F(MainWindowModelTest, SniffOfAnEmptyTableStillShowsLogsAndBeeps) {
+    services.emptyReport = true;
+    view.memo = {"old"};
+    form.ButtonSniffClick();
+    EXPECT_EQ(events, (Events{"ClearMemo", "ScanBus 100", "FormatReport", "AppendMemo ", "LogReport", "BeepDone"}));
+    EXPECT_EQ(view.memo, (std::vector<std::string>{""}));
+}
+
+TEST_F(MainWindowModelTest, TimerTicksFollowTheirRules) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double base = 45 * 86400.0 + 100.0;
+    struct Case {
+        const char* what;
+        bool closing;
+        bool started;
+        bool haveClock;
+        double last;
+        double now;
+        bool readsClock;
+        bool refreshes;
+    };
+    const Case cases[] = {
+        {"closing", true, true, true, base, base + 5.0, false, false},
+        {"not yet started", false, false, true, base, base + 5.0, false, false},
+        {"no clock", false, true, false, base, base + 5.0, true, false},
+        {"under 0.2 s", false, true, true, base, base + 0.19, true, false},
+        {"just under 0.2 s", false, true, true, base, base + 0.1999, true, false},
+        {"exactly 0.2 s", false, true, true, 0.0, 0.2, true, true},
+        {"over 0.2 s", false, true, true, base, base + 0.25, true, true},
+        {"long after", false, true, true, base, base + 3600.0, true, true},
+        {"reading not a number", false, true, true, base, nan, true, false},
+        {"last not a number", false, true, true, nan, base, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        events.clear();
+        ProgramClosing = c.closing;
+        form.Started = c.started;
+        form.LastTitleTime = c.last;
+        CurrentTime = -7.0;
+        view.caption = "before";
+        services.haveClock = c.haveClock;
+        services.clock = c.now;
+
+        form.MasterTimerTimer();
+
+        const bool read = !events.empty() && events.front() == "ReadClock";
+        EXPECT_EQ(read, c.readsClock);
+        if (c.readsClock && c.haveClock) {
+            EXPECT_TRUE(CurrentTime == c.now || (std::isnan(CurrentTime) && std::isnan(c.now)));
+        } else {
+            EXPECT_EQ(CurrentTime, -7.0) << "the reading must not change";
+        }
+        if (c.refreshes) {
+            EXPECT_EQ(view.caption, TitleText(c.now));
+            EXPECT_EQ(form.LastTitleTime, c.now);
+        } else {
+            EXPECT_EQ(view.caption, "before");
+            EXPECT_TRUE(form.LastTitleTime == c.last || (std::isnan(c.last) && std::isnan(form.LastTitleTime)));
+        }
+    }
+}
+
+TEST_F(MainWindowModelTest, TicksRefreshAboutFiveTimesASecond) {
+    form.Started = true;
+    form.LastTitleTime = services.clock;
+    const double start = services.clock;
+    int refreshes = 0;
+    for (int tick = 1; tick <= 100; ++tick) {  // one second of 10 ms ticks
+        services.clock = start + tick * 0.01;
+        events.clear();
+        form.MasterTimerTimer();
+        for (const auto& e : events) refreshes += e == "SetCaption";
+    }
+    // 0.2 s steps land on ticks 20, 40, ... give or take the rounding of the sums.
+    EXPECT_GE(refreshes, 4);
+    EXPECT_LE(refreshes, 5);
+}
+
+TEST_F(MainWindowModelTest, TitleHasItsExactForm) {
+    const double reading = 45 * 86400.0 + 9 * 3600.0 + 15 * 60.0 + 2.125;
+    EXPECT_EQ(TitleText(reading), "Corvane PCI Sniffer    Ver 1.2   045:09:15:02.125000");
+    EXPECT_EQ(TitleText(-1.0), "Corvane PCI Sniffer    Ver 1.2   XXX:XX:XX:XX.XXXXXX");
+    CurrentTime = reading;
+    form.UpdateTitle();
+    EXPECT_EQ(view.caption, TitleText(reading));
+}
+
+TEST_F(MainWindowModelTest, MenuStartsTheViewerAndNothingElse) {
+    form.MenuViewErrorLogClick();
+    EXPECT_EQ(events, (Events{"ShowLogViewer"}));
+}
+
+TEST_F(MainWindowModelTest, CloseQueryShutsDownAndLeavesTheFlag) {
+    for (bool flag : {true, false}) {
+        events.clear();
+        bool canClose = flag;
+        form.FormCloseQuery(canClose);
+        EXPECT_EQ(canClose, flag);
+        EXPECT_EQ(events, (Events{"ShutDown"}));
+    }
+}
+
+TEST_F(MainWindowModelTest, TicksAfterTheCloseQueryDoNothing) {
+    form.AfterShow();
+    bool canClose = true;
+    form.FormCloseQuery(canClose);
+    events.clear();
+    services.clock += 10.0;
+    form.MasterTimerTimer();
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(view.caption, "MainForm");
+}
+
+}  // namespace
