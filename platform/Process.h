@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -18,8 +19,12 @@ public:
 
     bool Empty() const { return pidfd_ < 0; }
     int Pid() const { return pid_; }
-    // Ends the process (whether or not it still runs) and reaps it.
+    // Ends the process (whether or not it still runs) and reaps it. A signal
+    // cannot carry an exit code: the process ends by SIGKILL and exitCode is
+    // only what the caller means by it.
     void Terminate(int exitCode);
+    // Lets go of the process without ending it; reaps it if it has already
+    // ended.
     void Reset();
 
 private:
@@ -27,6 +32,32 @@ private:
     int pidfd_ = -1;
     int pid_ = -1;
 };
+
+// Starts programFile (a path, not searched for on PATH; a relative one
+// resolves against the current directory) with `argument` as its one
+// argument, the caller's environment and current directory, no descriptors
+// beyond 0 to 2, and nice 19 when idle is set. True once the program has been
+// executed; on failure `handle` is left as it was.
+bool StartProcess(const std::string& programFile, const std::string& argument, bool idle,
+                  ProcessHandle& handle);
+
+// Starts argv[0] with the arguments argv in the current directory and lets it
+// run on unobserved: it is started through an intermediate child that is
+// reaped at once, so it never becomes our zombie and we hold nothing of it.
+// True once the program has been executed.
+bool StartDetached(const std::vector<std::string>& argv);
+
+// Priority classes of the process as a whole (every thread).
+enum class PriorityClass { Idle, Normal, High, Realtime };
+int NiceValueFor(PriorityClass priority);
+bool SetProcessPriority(PriorityClass priority);
+int CurrentNiceValue();  // of the calling thread
+
+// True when this process runs as 32-bit code on a 64-bit kernel.
+bool IsWow64Process();
+// The decision behind it, from the process's pointer width, the kernel's
+// machine name (uname) and the process's personality.
+bool IsWow64Decision(int pointerBits, const std::string& machine, unsigned long personality);
 
 unsigned CurrentProcessId();
 

@@ -1,0 +1,239 @@
+// Quorrin platform layer on Linux -- child processes through pidfds, nice
+// values for the priority classes, and the 32-on-64-bit test.
+#include "platform/Process.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/personality.h>
+#include <sys/pidfd.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+// Both ends close on exec: the child's copy vanishes when the program starts,
+// so the parent reads end of file on success and the errno on failure.
+struct ExecPipe {
+    int fds[2] = {-1, -1};
+    bool Open() { return pipe2(fds, O_CLOEXEC) == 0; }
+    ~ExecPipe() {
+        for (int fd : fds)
+            if (fd >= 0) close(fd);
+    }
+    void CloseWrite() {
+        close(fds[1]);
+        fds[1] = -1;
+    }
+    // 0 when the program was executed, else the child's errno.
+    int ReadResult() {
+        int error = 0;
+        ssize_t got;
+        do {
+            got = read(fds[0], &error, sizeof error);
+        } while (got < 0 && errno == EINTR);
+        return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+    }
+};
+
+// Runs in the child after fork: only async-signal-safe calls from here on.
+[[noreturn]] void ExecChild(char* const argv[], bool idle, int reportFd) {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    // Nothing but 0 to 2 reaches the program; the report pipe goes at exec.
+    if (close_range(3, ~0u, CLOSE_RANGE_CLOEXEC) != 0) {
+        for (int fd = 3; fd < 1024; ++fd)
+            if (fd != reportFd) fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    if (idle) setpriority(PRIO_PROCESS, 0, NiceValueFor(PriorityClass::Idle));
+    execv(argv[0], argv);
+    int error = errno;
+    ssize_t ignored = write(reportFd, &error, sizeof error);
+    (void)ignored;
+    _exit(127);
+}
+
+std::vector<char*> ArgvOf(std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+pid_t WaitPid(pid_t pid, int& status, int options) {
+    pid_t r;
+    do {
+        r = waitpid(pid, &status, options);
+    } while (r < 0 && errno == EINTR);
+    return r;
+}
+
+}  // namespace
+
+ProcessHandle::~ProcessHandle() { Reset(); }
+
+ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
+    : pidfd_(other.pidfd_), pid_(other.pid_) {
+    other.pidfd_ = -1;
+    other.pid_ = -1;
+}
+
+ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        pidfd_ = other.pidfd_;
+        pid_ = other.pid_;
+        other.pidfd_ = -1;
+        other.pid_ = -1;
+    }
+    return *this;
+}
+
+void ProcessHandle::Terminate(int /*exitCode*/) {
+    if (pidfd_ < 0) return;
+    // The pidfd names this very process even if it has ended; a process
+    // that is already gone makes the signal fail, which is fine.
+    pidfd_send_signal(pidfd_, SIGKILL, nullptr, 0);
+    // Not yet reaped, so the pid is still ours alone.
+    int status = 0;
+    WaitPid(pid_, status, 0);
+    close(pidfd_);
+    pidfd_ = -1;
+    pid_ = -1;
+}
+
+void ProcessHandle::Reset() {
+    if (pidfd_ < 0) return;
+    int status = 0;
+    WaitPid(pid_, status, WNOHANG);
+    close(pidfd_);
+    pidfd_ = -1;
+    pid_ = -1;
+}
+
+bool StartProcess(const std::string& programFile, const std::string& argument, bool idle,
+                  ProcessHandle& handle) {
+    if (programFile.empty()) return false;
+    std::vector<std::string> args{programFile, argument};
+    std::vector<char*> argv = ArgvOf(args);
+    ExecPipe report;
+    if (!report.Open()) return false;
+    pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) ExecChild(argv.data(), idle, report.fds[1]);
+    report.CloseWrite();
+    // The child is not reaped before we say so, so the pid cannot have been
+    // taken by anyone else yet.
+    int pidfd = pidfd_open(pid, 0);
+    int error = report.ReadResult();
+    int status = 0;
+    if (error != 0 || pidfd < 0) {
+        if (pidfd >= 0) close(pidfd);
+        if (error == 0) kill(pid, SIGKILL);
+        WaitPid(pid, status, 0);
+        return false;
+    }
+    handle.Reset();
+    handle.pidfd_ = pidfd;
+    handle.pid_ = pid;
+    return true;
+}
+
+bool StartDetached(const std::vector<std::string>& argvIn) {
+    if (argvIn.empty() || argvIn[0].empty()) return false;
+    std::vector<std::string> args = argvIn;
+    std::vector<char*> argv = ArgvOf(args);
+    ExecPipe report;
+    if (!report.Open()) return false;
+    pid_t middle = fork();
+    if (middle < 0) return false;
+    if (middle == 0) {
+        // _Fork runs no fork handlers: the lone thread of this child may not
+        // take locks that another thread of ours held at the first fork.
+        pid_t grandchild = _Fork();
+        if (grandchild == 0) {
+            setsid();  // outlives us without our terminal's signals
+            ExecChild(argv.data(), false, report.fds[1]);
+        }
+        int error = errno;
+        if (grandchild < 0) {
+            ssize_t ignored = write(report.fds[1], &error, sizeof error);
+            (void)ignored;
+        }
+        _exit(grandchild < 0 ? 1 : 0);
+    }
+    report.CloseWrite();
+    int status = 0;
+    WaitPid(middle, status, 0);
+    // The grandchild's copy of the write end stays open until it executes
+    // the program (or fails to).
+    return report.ReadResult() == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+int NiceValueFor(PriorityClass priority) {
+    switch (priority) {
+        case PriorityClass::Idle: return 19;
+        case PriorityClass::Normal: return 0;
+        case PriorityClass::High: return -10;
+        case PriorityClass::Realtime: return -20;
+    }
+    return 0;
+}
+
+bool SetProcessPriority(PriorityClass priority) {
+    // A nice value belongs to one thread on Linux; a priority class belongs
+    // to the whole process, so every thread is set.
+    const int nice = NiceValueFor(priority);
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks) return setpriority(PRIO_PROCESS, 0, nice) == 0;
+    bool ok = true;
+    bool any = false;
+    while (dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.') continue;
+        id_t tid = static_cast<id_t>(std::strtoul(entry->d_name, nullptr, 10));
+        if (tid == 0) continue;
+        any = true;
+        if (setpriority(PRIO_PROCESS, tid, nice) != 0 && errno != ESRCH) ok = false;
+    }
+    closedir(tasks);
+    return ok && any;
+}
+
+int CurrentNiceValue() {
+    errno = 0;
+    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+    return errno == 0 ? nice : 0;
+}
+
+bool IsWow64Decision(int pointerBits, const std::string& machine, unsigned long persona) {
+    if (pointerBits != 32) return false;
+    // linux32/setarch make uname report a 32-bit machine on a 64-bit kernel.
+    if ((persona & PER_MASK) == PER_LINUX32) return true;
+    static const char* const wide[] = {"x86_64", "aarch64", "ppc64", "ppc64le", "s390x",
+                                       "mips64", "riscv64", "sparc64", "loongarch64"};
+    for (const char* m : wide)
+        if (machine == m) return true;
+    return false;
+}
+
+bool IsWow64Process() {
+    utsname u{};
+    if (uname(&u) != 0) return false;
+    int persona = personality(0xffffffff);
+    return IsWow64Decision(static_cast<int>(sizeof(void*) * 8), u.machine,
+                           persona < 0 ? 0ul : static_cast<unsigned long>(persona));
+}
+
+unsigned CurrentProcessId() { return static_cast<unsigned>(getpid()); }
+
+}  // namespace platform
