@@ -3,23 +3,36 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 class bormulttimerclass {
 public:
+    // A suspended object's thread waits for Resume (or for destruction)
+    // before it starts sleeping.
     explicit bormulttimerclass(bool createSuspended = false);
     ~bormulttimerclass();
     bormulttimerclass(const bormulttimerclass&) = delete;
     bormulttimerclass& operator=(const bormulttimerclass&) = delete;
 
     double GetTime();  // no lock; never -1.0
+    void Resume();
+
+    // Sleeps the thread body has finished so far, for tests.
+    long SleepsDone() const { return sleeps_.load(); }
 
 private:
+    void Execute();
     double ElapsedSinceBase();
 
     double counterPeriod_ = 0.0;
     double baseReading_ = 0.0;
     double counterAtBase_ = 0.0;
     std::atomic<bool> terminate_{false};
+    std::atomic<long> sleeps_{0};
+    std::mutex startLock_;
+    std::condition_variable startSignal_;
+    bool started_ = false;
     std::thread thread_;
 };
