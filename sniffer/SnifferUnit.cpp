@@ -1,0 +1,126 @@
+// Quorrin sniffer -- the bus scan: every PCI function the driver reports,
+// with its resources, configuration space and, for a PLX 9056/9080 bridge,
+// its serial EEPROM, into the device table.
+#include "sniffer/SnifferUnit.h"
+
+#include <cstring>
+#include <memory>
+
+#include "log/wexerrorlog.h"
+#include "sniffer/PlxEeprom.h"
+#include "windriver/WexPlxGenDriverUnit.h"
+
+PciDeviceTableType PciDeviceTable = {};
+
+namespace {
+
+constexpr uint32_t PlxVendor = 0x10B5;
+constexpr int MaxMemItems = 8;
+constexpr int MaxIoItems = 8;
+
+bool IsPlxBridge(uint32_t vendor, uint32_t device) {
+    return vendor == PlxVendor && (device == 0x9056 || device == 0x9080);
+}
+
+// Whatever way the scan ends, the card it left registered is released
+// before the handle is closed.
+struct ScanContext {
+    std::unique_ptr<DriverContext> Context = std::make_unique<DriverContext>();
+    ~ScanContext() {
+        ReleaseCard(*Context);
+        CloseDriver(Context->Handle);
+    }
+};
+
+void CopyResources(const CardResourceBlock& card, PciDeviceRecord& record) {
+    int m = 0, k = 0, q = 0;
+    const int32_t count = static_cast<int32_t>(card.NumItems);
+    for (int32_t i = 0; i < count && i < MaxResourceItems; ++i) {
+        const ResourceItem& item = card.Items[i];
+        if (item.Type == ItemMemory) {
+            record.MemBytes[m] = item.Mem.Bytes;
+            record.MemAddress[m] = item.Mem.TransferAddress;
+            record.MemDirect[m] = item.Mem.DirectAddress;
+            record.MemPhysicalAddress[m] = item.Mem.PhysicalAddress;
+            record.MemBar[m] = item.Mem.Bar;
+            if (++m == MaxMemItems) break;
+        } else if (item.Type == ItemInterrupt) {
+            record.Interrupt = item.Int.Number;
+            ++q;
+        } else if (item.Type == ItemIO) {
+            record.IoAddress[k] = item.IO.Address;
+            record.IoBytes[k] = item.IO.Bytes;
+            record.IoBar[k] = item.IO.Bar;
+            if (++k == MaxIoItems) break;
+        }
+    }
+    record.NumMemAddresses = m;
+    record.NumIOAddresses = k;
+    record.NumInterrupts = q;
+}
+
+void ScanCard(DriverContext& context, const PciScanRecord& scan, uint32_t n, PciDeviceRecord& record) {
+    std::memset(&record, 0, sizeof record);
+
+    CardInfoRecord info{};
+    info.Bus = scan.Locations[n].Bus;
+    info.Slot = scan.Locations[n].Slot;
+    info.Function = scan.Locations[n].Function;
+    DriverRequest(WD_PciGetCardInfo, context.Handle, &info, sizeof info);
+    context.Bus = info.Bus;
+    context.Slot = info.Slot;
+    context.Function = info.Function;
+    context.Registration.Card = info.Card;
+
+    const bool usable = P9080_CardIsUsable(context);
+    record.FailCode = TakeLastError();
+    if (!usable) {
+        const std::size_t length = strnlen(LastErrorText, sizeof record.FailText - 1);
+        std::memcpy(record.FailText, LastErrorText, length);
+        record.FailText[length] = '\0';
+    }
+
+    record.Index = n;
+    record.VendorId = scan.Ids[n].VendorId;
+    record.DeviceId = scan.Ids[n].DeviceId;
+    record.Bus = context.Bus;
+    record.Slot = context.Slot;
+    record.Function = context.Function;
+    CopyResources(context.Registration.Card, record);
+
+    for (uint32_t k = 0; k < 64; ++k) record.ConfigRegs[k] = ReadConfigDword(context, k);
+    record.SubVendorId = record.ConfigRegs[11] & 0xFFFF;
+    record.SubDeviceId = record.ConfigRegs[11] >> 16;
+
+    if (IsPlxBridge(record.VendorId, record.DeviceId)) {
+        record.IsPlx = true;
+        ReadPlxEeprom(context, 64, record.EepromWords);
+    }
+    // The card stayed registered only for its register access.
+    ReleaseCard(context);
+}
+
+}  // namespace
+
+void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table) {
+    ScanContext scan;
+    DriverContext& context = *scan.Context;
+    context.Handle = OpenDriver();
+    if (context.Handle == NoDriverHandle) {
+        // Line 222 is the line this record has always named, so that logs of
+        // every version compare; it is a fixed number, not this line.
+        LogSourceError(__FILE__, 222, "GetPciCardInfo", "Could not get a WinDrvr Handle", 255);
+        return;
+    }
+
+    PciScanRecord cards{};
+    cards.SearchVendorId = 0;
+    cards.SearchDeviceId = 0;
+    DriverRequest(WD_PciScanCards, context.Handle, &cards, sizeof cards);
+    uint32_t count = cards.CardCount;
+    if (count > capacity) count = capacity;
+    if (count > static_cast<uint32_t>(PciTableCapacity)) count = PciTableCapacity;
+    table.Count = static_cast<int32_t>(count);
+
+    for (uint32_t n = 0; n < count; ++n) ScanCard(context, cards, n, table.Devices[n]);
+}
