@@ -2,5 +2,25 @@
 // attempt to install it through DriverTools/WindriverLoad.bat.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <string>
+
 bool CheckDriver();
 bool InstallDriver();
+
+// "WINDRIVER Version " + N / 100 + "." + N % 100.
+std::string DriverVersionLine(uint32_t versionNumber);
+
+// StartFolder + "/DriverTools/WindriverLoad.bat", by plain concatenation.
+std::string InstallScriptPath(const std::string& startFolder);
+
+// Starts the install script and does not wait for it: /bin/sh with the
+// script's path as its only argument, in the current directory. True once
+// the interpreter has been executed.
+bool StartInstallScript(const std::string& scriptPath);
+
+// Tests put their own start in place of StartInstallScript; an empty one
+// restores it.
+using InstallStarter = std::function<bool(const std::string& scriptPath)>;
+void SetInstallStarterForTesting(InstallStarter starter);

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/personality.h>
-#include <sys/pidfd.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
@@ -19,6 +18,13 @@
 
 namespace platform {
 namespace {
+
+// Debian 12's <sys/pidfd.h> declares these without C linkage, so the
+// system calls are made directly.
+int PidfdOpen(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+int PidfdSendSignal(int pidfd, int sig) {
+    return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0));
+}
 
 // Both ends close on exec: the child's copy vanishes when the program starts,
 // so the parent reads end of file on success and the errno on failure.
@@ -103,7 +109,7 @@ void ProcessHandle::Terminate(int /*exitCode*/) {
     if (pidfd_ < 0) return;
     // The pidfd names this very process even if it has ended; a process
     // that is already gone makes the signal fail, which is fine.
-    pidfd_send_signal(pidfd_, SIGKILL, nullptr, 0);
+    PidfdSendSignal(pidfd_, SIGKILL);
     // Not yet reaped, so the pid is still ours alone.
     int status = 0;
     WaitPid(pid_, status, 0);
@@ -134,7 +140,7 @@ bool StartProcess(const std::string& programFile, const std::string& argument, b
     report.CloseWrite();
     // The child is not reaped before we say so, so the pid cannot have been
     // taken by anyone else yet.
-    int pidfd = pidfd_open(pid, 0);
+    int pidfd = PidfdOpen(pid);
     int error = report.ReadResult();
     int status = 0;
     if (error != 0 || pidfd < 0) {
