@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFrame>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -120,6 +121,9 @@ void TMainForm::BuildForm() {
     Panel4->installEventFilter(this);
     move(972, 393);
     resize(ClientDesign.width(), ClientDesign.height() + MainMenu1->sizeHint().height());
+    // Lay the form out now, so that it has its designed geometry from
+    // construction on rather than from its first showing.
+    layout()->activate();
     PlaceComponents();
 }
 
