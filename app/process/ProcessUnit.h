@@ -18,3 +18,12 @@ bool RunProgram(const std::string& programFile, const std::string& commandLine, 
 void KillProgram(ProcessRecord& record);
 void SetProgramPriority(bool high, bool realtime);
 bool IsWow64();
+
+// The viewer's file name on this platform ("ViewLogs", no extension here).
+extern const char* const ViewerProgramFile;
+
+// The folder, ending in a separator, searched for the viewer when the start
+// folder has none: the build's bin folder unless a test sets another (an
+// empty text restores it).
+const std::string& ViewerFallbackFolder();
+void SetViewerFallbackFolderForTesting(const std::string& folder);
