@@ -109,18 +109,25 @@ bool DetectAddressSpaces(DriverContext& context, int32_t& code) {
         hasMemory = hasMemory || isMemory;
         for (uint32_t j = 0; j < AddressSpaceCount; ++j) {
             if (context.Spaces[j].Active) continue;
-            uint32_t bar = ReadConfigRegister(context, BarOffset(j));
-            if (bar & 1u) {
+            const uint32_t raw = ReadConfigRegister(context, BarOffset(j));
+            uint32_t bar = raw;
+            if (raw & 1u) {
                 if (isMemory) continue;
                 bar &= ~0x3u;
             } else {
                 if (!isMemory) continue;
                 bar &= ~0xFu;
             }
-            if ((address >> 32) == 0 && static_cast<uint32_t>(address) == bar) {
-                context.Spaces[j] = {i, isMemory ? 1u : 0u, 1u};
-                break;
-            }
+            // An unassigned register (address 0) is nobody's space; and a
+            // 64-bit memory register keeps its upper half in the next one,
+            // so a 32-bit item matches it only when that half is 0. Without
+            // these, an item whose address does not fit the 32-bit field
+            // would be taken for some other register's.
+            if ((address >> 32) != 0 || static_cast<uint32_t>(address) != bar || bar == 0) continue;
+            if (isMemory && (raw & 0x6u) == 0x4u && j < 5 && ReadConfigRegister(context, BarOffset(j + 1)) != 0)
+                continue;
+            context.Spaces[j] = {i, isMemory ? 1u : 0u, 1u};
+            break;
         }
     }
     if (!hasMemory) return true;
