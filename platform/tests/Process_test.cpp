@@ -1,0 +1,136 @@
+// Tests of the child-process layer: pidfd handles, detached starts, nice
+// values and the 32-on-64-bit decision.
+#include "platform/Process.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/personality.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct TempFolder {
+    std::string Path;
+    TempFolder() {
+        char pattern[] = "/tmp/quorrin-platform-XXXXXX";
+        Path = mkdtemp(pattern) ? pattern : "";
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        fs::remove_all(Path, ignored);
+    }
+};
+
+// True when no child of ours has ended unreaped; looks without reaping, so
+// other tests' children are left alone.
+bool NoZombieChild() {
+    siginfo_t info{};
+    if (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno == ECHILD;
+    return info.si_pid == 0;
+}
+
+bool WaitForFile(const std::string& path) {
+    for (int i = 0; i < 1000 && !fs::exists(path); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return fs::exists(path);
+}
+
+TEST(StartDetached, LeavesNoChildBehindAndTheProgramRunsOn) {
+    TempFolder dir;
+    ASSERT_FALSE(dir.Path.empty());
+    const std::string out = dir.Path + "/ppid";
+    // The program reports its parent once the intermediate child is gone.
+    ASSERT_TRUE(platform::StartDetached(
+        {"/bin/sh", "-c", "sleep 0.2; echo $PPID > '" + out + ".tmp'; mv '" + out + ".tmp' '" + out + "'"}));
+    // Nothing of ours is left to reap: no zombie now, none later.
+    EXPECT_TRUE(NoZombieChild());
+    ASSERT_TRUE(WaitForFile(out));
+    EXPECT_NE(std::atoi(ReadFile(out).c_str()), static_cast<int>(getpid()));
+    EXPECT_TRUE(NoZombieChild());
+}
+
+TEST(StartDetached, FailsWhenTheProgramCannotBeExecuted) {
+    EXPECT_FALSE(platform::StartDetached({"/nonexistent/bin/sh", "x"}));
+    EXPECT_FALSE(platform::StartDetached({"/tmp"}));  // a folder
+    EXPECT_FALSE(platform::StartDetached({}));
+    EXPECT_TRUE(NoZombieChild());  // the failed starts are reaped too
+}
+
+TEST(StartDetached, RunsInTheCurrentDirectory) {
+    TempFolder dir;
+    const std::string old = fs::current_path();
+    fs::current_path(dir.Path);
+    ASSERT_TRUE(platform::StartDetached({"/bin/sh", "-c", "pwd > here.tmp; mv here.tmp here"}));
+    fs::current_path(old);
+    ASSERT_TRUE(WaitForFile(dir.Path + "/here"));
+    EXPECT_EQ(ReadFile(dir.Path + "/here"), dir.Path + "\n");
+}
+
+TEST(ProcessHandle, TerminateEndsAndReapsAndEmpties) {
+    platform::ProcessHandle handle;
+    EXPECT_TRUE(handle.Empty());
+    handle.Terminate(1);  // nothing held: nothing happens
+    ASSERT_TRUE(platform::StartProcess("/bin/sleep", "30", false, handle));
+    ASSERT_FALSE(handle.Empty());
+    const int pid = handle.Pid();
+    handle.Terminate(1);
+    EXPECT_TRUE(handle.Empty());
+    EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid)));
+}
+
+TEST(ProcessHandle, MoveTransfersOwnership) {
+    platform::ProcessHandle a;
+    ASSERT_TRUE(platform::StartProcess("/bin/sleep", "30", false, a));
+    const int pid = a.Pid();
+    platform::ProcessHandle b(std::move(a));
+    EXPECT_TRUE(a.Empty());
+    EXPECT_EQ(b.Pid(), pid);
+    platform::ProcessHandle c;
+    c = std::move(b);
+    EXPECT_TRUE(b.Empty());
+    c.Terminate(1);
+    EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid)));
+}
+
+TEST(Priority, ClassesMapToNiceValues) {
+    EXPECT_EQ(platform::NiceValueFor(platform::PriorityClass::Idle), 19);
+    EXPECT_EQ(platform::NiceValueFor(platform::PriorityClass::Normal), 0);
+    EXPECT_EQ(platform::NiceValueFor(platform::PriorityClass::High), -10);
+    EXPECT_EQ(platform::NiceValueFor(platform::PriorityClass::Realtime), -20);
+}
+
+TEST(IsWow64Decision, OnlyA32BitProcessOnA64BitKernel) {
+    const struct {
+        int Bits;
+        const char* Machine;
+        unsigned long Persona;
+        bool Wow64;
+    } cases[] = {
+        {32, "x86_64", PER_LINUX, true},  {32, "aarch64", PER_LINUX, true},
+        {32, "i686", PER_LINUX, false},   {32, "i686", PER_LINUX32, true},  // under linux32
+        {64, "x86_64", PER_LINUX, false}, {64, "x86_64", PER_LINUX32, false},
+        {32, "armv7l", PER_LINUX, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::IsWow64Decision(c.Bits, c.Machine, c.Persona), c.Wow64) << c.Bits << " " << c.Machine;
+}
+
+TEST(CurrentProcessId, IsThisProcess) { EXPECT_EQ(platform::CurrentProcessId(), static_cast<unsigned>(getpid())); }
+
+}  // namespace

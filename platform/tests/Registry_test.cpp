@@ -1,0 +1,38 @@
+// Tests of the read-only registry view.
+#include "platform/Registry.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(RegistryValues, StoredForms) {
+    auto s = platform::StringValue("ab");
+    EXPECT_EQ(s.Type, platform::RegistryType::String);
+    EXPECT_EQ(s.Data, std::string("ab\0", 3));  // with its terminator
+    auto d = platform::DwordValue(0x01020304u);
+    EXPECT_EQ(d.Type, platform::RegistryType::Dword);
+    EXPECT_EQ(d.Data, std::string("\x04\x03\x02\x01", 4));  // little-endian
+}
+
+TEST(ProcessorKeyFromCpuInfo, RoundsTheClockAndSkipsWhatIsMissing) {
+    auto key = platform::ProcessorKeyFromCpuInfo("vendor_id : X\ncpu MHz : 1999.5\n");
+    EXPECT_EQ(key.Values.at("~MHz").Data, platform::DwordValue(2000).Data);
+    EXPECT_EQ(key.Values.count("ProcessorNameString"), 0u);
+    EXPECT_EQ(platform::ProcessorKeyFromCpuInfo("cpu MHz : garbage\n").Values.count("~MHz"), 0u);
+    EXPECT_EQ(platform::ProcessorKeyFromCpuInfo("cpu MHz : -5\n").Values.count("~MHz"), 0u);
+    EXPECT_EQ(platform::ProcessorKeyFromCpuInfo("").Values.size(), 0u);
+}
+
+TEST(OpenRegistryKey, KnowsOnlyTheProcessorKeyInAnyCase) {
+    platform::RegistryKey key;
+    EXPECT_TRUE(platform::OpenRegistryKey(platform::RegistryRoot::LocalMachine,
+                                          "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", key));
+    EXPECT_TRUE(platform::OpenRegistryKey(platform::RegistryRoot::LocalMachine,
+                                          "hardware\\description\\system\\centralprocessor\\0", key));
+    EXPECT_FALSE(platform::OpenRegistryKey(platform::RegistryRoot::LocalMachine,
+                                           "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\1", key));
+    EXPECT_FALSE(platform::OpenRegistryKey(platform::RegistryRoot::LocalMachine,
+                                           "SYSTEM\\CurrentControlSet\\Control\\ProductOptions", key));
+}
+
+}  // namespace
