@@ -10,10 +10,17 @@ namespace driverd {
 
 namespace {
 
+// A memory item's physical address field holds 32 bits; the service keeps
+// the upper half of a resource above 4 GiB in the item's driver-own word, so
+// the item still names the whole address.
+uint64_t MemoryAddress(const ResourceItem& item) {
+    return (uint64_t{item.Mem.DriverOwn} << 32) | item.Mem.PhysicalAddress;
+}
+
 bool SameItem(const Resource& r, const ResourceItem& item) {
     switch (r.Kind) {
     case ResourceKind::Memory:
-        return item.Type == ItemMemory && item.Mem.PhysicalAddress == r.Address && item.Mem.Bytes == r.Length &&
+        return item.Type == ItemMemory && MemoryAddress(item) == r.Address && item.Mem.Bytes == r.Length &&
                item.Mem.Bar == r.Bar;
     case ResourceKind::IO:
         return item.Type == ItemIO && item.IO.Address == r.Address && item.IO.Bytes == r.Length && item.IO.Bar == r.Bar;
@@ -44,6 +51,7 @@ void FillResourceBlock(const std::vector<Resource>& resources, CardResourceBlock
         case ResourceKind::Memory:
             item.Type = ItemMemory;
             item.Mem.PhysicalAddress = static_cast<uint32_t>(r.Address);
+            item.Mem.DriverOwn = static_cast<uint32_t>(r.Address >> 32);
             item.Mem.Bytes = static_cast<uint32_t>(r.Length);
             item.Mem.Bar = r.Bar;
             break;
@@ -189,7 +197,7 @@ void DriverService::Register(ClientId client, Answer& a) {
     for (uint32_t i = 0; i < r.Card.NumItems; ++i) {
         ResourceItem& item = r.Card.Items[i];
         if (item.Type == ItemMemory) {
-            item.Mem.TransferAddress = item.Mem.PhysicalAddress;
+            item.Mem.TransferAddress = MemoryAddress(item);
             item.Mem.DirectAddress = 0;  // the client's transport maps the backing and fills it in
             const int fd = bus_.MemoryBacking(where, i);
             if (fd >= 0) {

@@ -1,0 +1,131 @@
+// Quorrin driver service -- a PCI function's sysfs resource table and BARs.
+#include "driver/linux/SysfsPci.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <sstream>
+
+namespace driverd::sysfs {
+
+namespace {
+
+constexpr uint32_t RomIndex = 6;
+
+bool ValidUnit(uint32_t unitBytes) { return unitBytes == 1 || unitBytes == 2 || unitBytes == 4; }
+
+}  // namespace
+
+std::vector<BarRange> ParseResourceText(const std::string& text) {
+    std::vector<BarRange> bars;
+    std::istringstream in(text);
+    std::string line;
+    for (uint32_t index = 0; index <= RomIndex && std::getline(in, line); ++index) {
+        std::istringstream fields(line);
+        BarRange bar;
+        bar.Index = index;
+        if (!(fields >> std::hex >> bar.Start >> bar.End >> bar.Flags)) continue;
+        if (bar.Flags == 0 || bar.End <= bar.Start) continue;  // unused, or a zero-sized range
+        if (!(bar.Flags & (IoResource | MemResource))) continue;
+        bars.push_back(bar);
+    }
+    return bars;
+}
+
+std::vector<Resource> ResourcesOf(const std::vector<BarRange>& bars, uint32_t irq, uint8_t interruptPin) {
+    std::vector<Resource> resources;
+    for (const BarRange& bar : bars) {
+        Resource r;
+        r.Kind = (bar.Flags & IoResource) ? ResourceKind::IO : ResourceKind::Memory;
+        r.Bar = bar.Index;
+        r.Address = bar.Start;
+        r.Length = bar.End - bar.Start + 1;
+        resources.push_back(r);
+    }
+    if (irq != 0 && interruptPin != 0) {
+        Resource r;
+        r.Kind = ResourceKind::Interrupt;
+        r.Number = irq;
+        resources.push_back(r);
+    }
+    return resources;
+}
+
+int BarFiles::Descriptor(uint32_t bar) {
+    if (bar >= RomIndex) return -1;  // the ROM is read through `rom`, which must be enabled first: never
+    const auto it = fds_.find(bar);
+    if (it != fds_.end()) return it->second;
+    const std::string path = dir_ + "/resource" + std::to_string(bar);
+    const int fd = open(path.c_str(), O_RDWR | O_SYNC | O_CLOEXEC);
+    if (fd >= 0) fds_[bar] = fd;
+    return fd;
+}
+
+bool BarFiles::Port(uint32_t bar, uint64_t offset, uint32_t unitBytes, bool isRead, uint8_t* unit) {
+    if (!ValidUnit(unitBytes)) return false;
+    const int fd = Descriptor(bar);
+    if (fd < 0) return false;
+    const auto at = static_cast<off_t>(offset);
+    const ssize_t n = isRead ? pread(fd, unit, unitBytes, at) : pwrite(fd, unit, unitBytes, at);
+    return n == static_cast<ssize_t>(unitBytes);
+}
+
+bool BarFiles::Memory(uint32_t bar, uint64_t length, uint64_t offset, uint32_t unitBytes, bool isRead,
+                      uint8_t* unit) {
+    if (!ValidUnit(unitBytes) || offset % unitBytes != 0 || offset >= length || unitBytes > length - offset)
+        return false;
+    auto it = maps_.find(bar);
+    if (it == maps_.end()) {
+        const int fd = Descriptor(bar);
+        if (fd < 0) return false;
+        const auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+        const uint64_t size = (length + page - 1) / page * page;
+        void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (p == MAP_FAILED) return false;
+        it = maps_.emplace(bar, Mapping{static_cast<uint8_t*>(p), size}).first;
+    }
+    // One access of the unit's width: a device register must not be touched
+    // byte by byte, nor twice.
+    uint8_t* cell = it->second.Base + offset;
+    switch (unitBytes) {
+    case 1:
+        if (isRead) *unit = *reinterpret_cast<volatile uint8_t*>(cell);
+        else *reinterpret_cast<volatile uint8_t*>(cell) = *unit;
+        break;
+    case 2: {
+        uint16_t v;
+        if (isRead) {
+            v = *reinterpret_cast<volatile uint16_t*>(cell);
+            std::memcpy(unit, &v, sizeof v);
+        } else {
+            std::memcpy(&v, unit, sizeof v);
+            *reinterpret_cast<volatile uint16_t*>(cell) = v;
+        }
+        break;
+    }
+    default: {
+        uint32_t v;
+        if (isRead) {
+            v = *reinterpret_cast<volatile uint32_t*>(cell);
+            std::memcpy(unit, &v, sizeof v);
+        } else {
+            std::memcpy(&v, unit, sizeof v);
+            *reinterpret_cast<volatile uint32_t*>(cell) = v;
+        }
+        break;
+    }
+    }
+    return true;
+}
+
+void BarFiles::Release() {
+    for (auto& [bar, m] : maps_) munmap(m.Base, m.Size);
+    maps_.clear();
+    for (auto& [bar, fd] : fds_) close(fd);
+    fds_.clear();
+}
+
+}  // namespace driverd::sysfs
