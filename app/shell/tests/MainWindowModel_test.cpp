@@ -146,15 +146,6 @@ TEST_F(MainWindowModelTest, ShowingPostsTheAfterShowStepOnlyUntilItHasRun) {
     EXPECT_TRUE(events.empty()) << "a started window posts nothing when shown again";
 }
 
-TEST_F(MainWindowModelTest, AfterShowRunTwiceChecksTheDriverTwiceAndKeepsOnePrompt) {
-    form.AfterShow();
-    form.AfterShow();
-    int checks = 0;
-    for (const auto& e : events) checks += e == "CheckDriver";
-    EXPECT_EQ(checks, 2);
-    EXPECT_EQ(view.memo.size(), 2u);
-}
-
 TEST_F(MainWindowModelTest, SniffRunsItsStepsInOrder) {
     view.memo = {"old", "lines"};
     form.ButtonSniffClick();
@@ -232,22 +223,6 @@ TEST_F(MainWindowModelTest, TimerTicksFollowTheirRules) {
     }
 }
 
-TEST_F(MainWindowModelTest, TicksRefreshAboutFiveTimesASecond) {
-    form.Started = true;
-    form.LastTitleTime = services.clock;
-    const double start = services.clock;
-    int refreshes = 0;
-    for (int tick = 1; tick <= 100; ++tick) {  // one second of 10 ms ticks
-        services.clock = start + tick * 0.01;
-        events.clear();
-        form.MasterTimerTimer();
-        for (const auto& e : events) refreshes += e == "SetCaption";
-    }
-    // 0.2 s steps land on ticks 20, 40, ... give or take the rounding of the sums.
-    EXPECT_GE(refreshes, 4);
-    EXPECT_LE(refreshes, 5);
-}
-
 TEST_F(MainWindowModelTest, TitleHasItsExactForm) {
     const double reading = 45 * 86400.0 + 9 * 3600.0 + 15 * 60.0 + 2.125;
     EXPECT_EQ(TitleText(reading), "Corvane PCI Sniffer    Ver 1.2   045:09:15:02.125000");
@@ -255,11 +230,6 @@ TEST_F(MainWindowModelTest, TitleHasItsExactForm) {
     CurrentTime = reading;
     form.UpdateTitle();
     EXPECT_EQ(view.caption, TitleText(reading));
-}
-
-TEST_F(MainWindowModelTest, MenuStartsTheViewerAndNothingElse) {
-    form.MenuViewErrorLogClick();
-    EXPECT_EQ(events, (Events{"ShowLogViewer"}));
 }
 
 TEST_F(MainWindowModelTest, CloseQueryShutsDownAndLeavesTheFlag) {
@@ -270,17 +240,6 @@ TEST_F(MainWindowModelTest, CloseQueryShutsDownAndLeavesTheFlag) {
         EXPECT_EQ(canClose, flag);
         EXPECT_EQ(events, (Events{"ShutDown"}));
     }
-}
-
-TEST_F(MainWindowModelTest, TicksAfterTheCloseQueryDoNothing) {
-    form.AfterShow();
-    bool canClose = true;
-    form.FormCloseQuery(canClose);
-    events.clear();
-    services.clock += 10.0;
-    form.MasterTimerTimer();
-    EXPECT_TRUE(events.empty());
-    EXPECT_EQ(view.caption, "MainForm");
 }
 
 }  // namespace

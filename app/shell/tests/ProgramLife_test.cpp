@@ -183,16 +183,6 @@ TEST_F(ProgramLifeTest, ShutDownEndsAViewerStillRunning) {
     EXPECT_TRUE(ProcessGone(pid)) << "the viewer outlived the program";
 }
 
-TEST_F(ProgramLifeTest, TicksAfterShutDownLeaveTheCaptionAlone) {
-    StartUp(form);
-    form.Started = true;
-    ShutDown(form);
-    const int captions = view.captions;
-    form.LastTitleTime = -100.0;
-    form.MasterTimerTimer();
-    EXPECT_EQ(view.captions, captions);
-}
-
 TEST(AlreadyRunningTest, SeesAnotherHolderOfTheGuard) {
     const std::string name = "QuorrinTest_Guard_" + std::to_string(::getpid());
     {
