@@ -30,6 +30,9 @@ Refusal CheckConfig(const ConfigAccessRecord& c) {
 
 Refusal DecodeRequest(const uint8_t* frame, std::size_t length, DecodedRequest& out) {
     out = DecodedRequest{};
+    // Brace-initialising a union zeroes its first member only with some
+    // compilers; the record must be zero past what the frame carries.
+    std::memset(&out.Record, 0, sizeof out.Record);
     wire::FrameHeader header;
     if (frame == nullptr || length < sizeof header) return Refusal::Truncated;
     if (length > wire::MaxFrameSize) return Refusal::Oversized;
