@@ -1,0 +1,173 @@
+// Quorrin sniff front end tests -- quorrin-sniff run as a program against a
+// private driver service, in a folder of its own.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "app/sniff/DeviceTableJson.h"
+#include "driver/testing/TestBus.h"
+#include "sniffer/tests/SimBus.h"
+
+namespace {
+
+struct ProgramRun {
+    int Status = -1;
+    std::string Out;
+    std::string Log;
+};
+
+class SniffProgram : public testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quorrin-sniff-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    ProgramRun Start(const std::string& arguments) {
+        ProgramRun run;
+        const std::string command = "cd '" + dir + "' && exec '" + BuiltProgram("quorrin-sniff") + "' " + arguments +
+                                    " 2>'" + dir + "/stderr'";
+        std::FILE* p = popen(command.c_str(), "r");
+        if (!p) return run;
+        char buffer[4096];
+        std::size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, p)) > 0) run.Out.append(buffer, got);
+        const int status = pclose(p);
+        run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::ifstream log(dir + "/Quorrin.Log", std::ios::binary);
+        std::ostringstream text;
+        text << log.rdbuf();
+        run.Log = text.str();
+        return run;
+    }
+    std::string Errors() const {
+        std::ifstream in(dir + "/stderr");
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+};
+
+// Direct addresses are where each process's own mapping landed: the same
+// report otherwise. Those values are replaced by "0x<direct>", after checking
+// that there is one.
+std::string WithoutDirectAddresses(std::string text) {
+    const std::string label = "      Mem Direct           MemIndex(";
+    for (std::size_t p = text.find(label); p != std::string::npos; p = text.find(label, p + 1)) {
+        const std::size_t value = text.find(")  0x", p) + 3;
+        const std::size_t end = text.find("\r\n", value);
+        EXPECT_NE(text.substr(value, end - value), "0x00000000");
+        text.replace(value, end - value, "0x<direct>");
+    }
+    return text;
+}
+
+std::string DemoLikeBus() {
+    return simbus::BusJson({simbus::SimFunction(0, 0, 0).Ids(0x8086, 0x1237),
+                            simbus::SimFunction(0, 3, 0).Ids(0x8086, 0x100E).Memory(0, 0xFEBC0000, 0x20000).Interrupt(11),
+                            simbus::PlxBoard(2, 4, 0x9056, simbus::PatternWords(64, 5))});
+}
+
+TEST_F(SniffProgram, PrintsTheReportAndLogsIt) {
+    TestBus bus(DemoLikeBus());
+    const ProgramRun run = Start("--device '" + bus.Socket() + "'");
+    ASSERT_EQ(run.Status, 0) << Errors();
+    // The same scan in this process gives the text the program must print.
+    bus.Use();
+    static PciDeviceTableType table;
+    GetPciCardInfo(100, table);
+    ASSERT_EQ(table.Count, 3);
+    const std::string report = FormatSniffReport(table);
+    EXPECT_EQ(WithoutDirectAddresses(run.Out), WithoutDirectAddresses(report + "\r\n"));
+
+    const auto records = simbus::LogFolder::Parse(run.Log);
+    ASSERT_GE(records.size(), 8u);
+    EXPECT_EQ(records.front().Message, "------------------PROGRAM START--------------------");
+    EXPECT_EQ(records.back().Message, "------------------PROGRAM END--------------------");
+    bool version = false;
+    for (const auto& r : records) version = version || (r.Code == 1 && r.Message.rfind("WINDRIVER Version ", 0) == 0);
+    EXPECT_TRUE(version) << "the driver check did not run";
+    // Header, three devices and footer, just before the end banner.
+    const std::size_t n = records.size();
+    const int codes[] = {3, 1, 2, 3, 3};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(records[n - 6 + i].Code, codes[i]) << i;
+    EXPECT_EQ(WithoutDirectAddresses(records[n - 4].Message), WithoutDirectAddresses(FormatDeviceReport(1, table) + "\r\n"));
+}
+
+TEST_F(SniffProgram, NoDriverSaysSoAndExitsTwo) {
+    const ProgramRun run = Start("--device '" + dir + "/nobody'");
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_EQ(run.Out, "No PCI Devices to Log.  Assume something broke\r\n");
+    EXPECT_NE(run.Log.find("[SnifferUnit.cpp:222 GetPciCardInfo()] Could not get a WinDrvr Handle"), std::string::npos);
+    EXPECT_NE(run.Log.find("000000  "), std::string::npos);
+    const auto records = simbus::LogFolder::Parse(run.Log);
+    int empty = 0;
+    for (const auto& r : records) empty += r.Code == 0 && r.Message == "No PCI Devices to Log.  Assume something broke";
+    EXPECT_EQ(empty, 1);
+}
+
+TEST_F(SniffProgram, UsageErrorsExitOneWithAMessage) {
+    for (const char* arguments : {"--bogus", "--device", "extra"}) {
+        const ProgramRun run = Start(arguments);
+        EXPECT_EQ(run.Status, 1) << arguments;
+        EXPECT_EQ(run.Out, "") << arguments;
+        EXPECT_NE(Errors().find("usage: quorrin-sniff"), std::string::npos) << arguments;
+        EXPECT_FALSE(std::filesystem::exists(dir + "/Quorrin.Log")) << arguments;
+    }
+    const ProgramRun help = Start("--help");
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_NE(help.Out.find("--json"), std::string::npos);
+}
+
+TEST_F(SniffProgram, JsonCarriesEveryField) {
+    TestBus bus(DemoLikeBus());
+    const ProgramRun run = Start("--json --device '" + bus.Socket() + "'");
+    ASSERT_EQ(run.Status, 0) << Errors();
+    const auto j = nlohmann::json::parse(run.Out);
+    ASSERT_EQ(j["Count"], 3);
+    const auto& devices = j["Devices"];
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[0]["VendorId"], 0x8086);
+    EXPECT_FALSE(devices[0].contains("EepromWords"));
+    EXPECT_EQ(devices[1]["MemPhysicalAddress"][0], 0xFEBC0000u);
+    EXPECT_EQ(devices[1]["Interrupt"], 11);
+    EXPECT_EQ(devices[1]["FailText"], "");
+    const auto& plx = devices[2];
+    EXPECT_EQ(plx["IsPlx"], true);
+    ASSERT_EQ(plx["EepromWords"].size(), 64u);
+    EXPECT_EQ(plx["EepromWords"][63], simbus::PatternWords(64, 5)[63]);
+    ASSERT_EQ(plx["ConfigRegs"].size(), 64u);
+    EXPECT_EQ(plx["ConfigRegs"][0], 0x905610B5u);
+    EXPECT_EQ(plx["IoAddress"].size(), 1u);
+    for (const char* field : {"Index", "SubVendorId", "SubDeviceId", "Bus", "Slot", "Function", "NumMemAddresses",
+                              "NumIOAddresses", "NumInterrupts", "MemBytes", "MemAddress", "MemDirect", "MemBar",
+                              "IoBytes", "IoBar", "FailCode"})
+        EXPECT_TRUE(plx.contains(field)) << field;
+    // The log is written as usual.
+    EXPECT_NE(run.Log.find("PCI Sniff Results.  Found 3 PCI Devices on the Bus"), std::string::npos);
+}
+
+TEST(DeviceTableJson, FailTextAndOddBytesStayValidJson) {
+    static PciDeviceTableType table{};
+    table.Count = 1;
+    table.Devices[0].FailCode = 9;
+    std::strcpy(table.Devices[0].FailText, "P9080_CardIsUsable->Failed Card Register.\n\xff");
+    const auto j = nlohmann::json::parse(DeviceTableJson(table));
+    EXPECT_EQ(j["Devices"][0]["FailCode"], 9);
+    EXPECT_EQ(j["Devices"][0]["FailText"].get<std::string>().rfind("P9080_CardIsUsable->Failed Card Register.\n", 0), 0u);
+    table.Count = 0;
+    EXPECT_EQ(nlohmann::json::parse(DeviceTableJson(table))["Devices"].size(), 0u);
+}
+
+}  // namespace
