@@ -4,7 +4,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -413,6 +416,74 @@ TEST_F(RealBusTest, RegistrationKeepsWholeAddressesAndSparesDriversDevices) {
         EXPECT_EQ(DriverRequest(WD_CardUnregister, handle_, &r, sizeof r), 0u);
     }
     if (checked == 0) std::printf("note: no memory BAR of a driver-bound function to check\n");
+}
+
+// Without root the kernel stops configuration reads after the header: the
+// service says so once and refuses what it cannot read instead of handing
+// out zeros as if they had been read.
+TEST(RealBusWithoutRoot, ServesTheHeaderOnlyAndSaysSo) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to start the service as another user";
+    if (!std::filesystem::is_directory("/sys/bus/pci/devices")) GTEST_SKIP() << "no /sys/bus/pci on this machine";
+    std::string pattern = (std::filesystem::temp_directory_path() / "quorrin-nonroot-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const std::string dir = pattern, socket = dir + "/windrvr6", errors = dir + "/stderr";
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    const std::string program = BuiltProgram("quorrin-driverd");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(out[1], 1);
+        const int e = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (e >= 0) dup2(e, 2);
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
+        execl(program.c_str(), program.c_str(), "--real", "--socket", socket.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    pollfd p{out[0], POLLIN, 0};
+    char ready[16] = {};
+    const bool up = poll(&p, 1, 20000) == 1 && read(out[0], ready, sizeof ready - 1) > 0;
+    if (up) {
+        EXPECT_EQ(Slurp(errors), std::string("quorrin-driverd: ") + driverd::ShortConfigNotice + "\n");
+        SetDriverDevice(socket);
+        const DriverHandle handle = OpenDriver();
+        EXPECT_NE(handle, NoDriverHandle);
+        PciScanRecord s{};
+        EXPECT_EQ(DriverRequest(WD_PciScanCards, handle, &s, sizeof s), 0u);
+        EXPECT_GT(s.CardCount, 0u);
+        const struct {
+            uint32_t offset, bytes;
+            bool served;
+        } cases[] = {{0, 4, true}, {60, 4, true}, {63, 1, true}, {62, 4, false}, {64, 1, false}, {0xFC, 4, false}};
+        for (const auto& c : cases) {
+            uint32_t word = 0;
+            ConfigAccessRecord r{};
+            r.Bus = s.Locations[0].Bus;
+            r.Slot = s.Locations[0].Slot;
+            r.Function = s.Locations[0].Function;
+            r.Buffer = ClientAddress(&word, sizeof word);
+            r.Offset = c.offset;
+            r.Bytes = c.bytes;
+            r.Direction = ConfigDirectionRead;
+            const uint32_t status = DriverRequest(WD_PciConfigDump, handle, &r, sizeof r);
+            if (c.served) {
+                EXPECT_EQ(status, 0u) << "offset " << c.offset;
+            } else {
+                EXPECT_EQ(status, wire::StatusRefused) << "offset " << c.offset;
+            }
+        }
+        CloseDriver(handle);
+        SetDriverDevice(DefaultDriverDevice);
+    }
+    kill(pid, SIGTERM);  // our own child, not yet reaped
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(out[0]);
+    const std::string stderrText = Slurp(errors);
+    std::filesystem::remove_all(dir);
+    ASSERT_TRUE(up) << "the service did not come up: " << stderrText;
 }
 
 }  // namespace
