@@ -1,0 +1,117 @@
+// Quorrin benchmark -- one sniff of a 100-function simulated bus with 16 PLX
+// bridges through quorrin-driverd, its cost per driver request, and a bare
+// SOCK_SEQPACKET round trip of a request-sized frame in the same run.
+#include <benchmark/benchmark.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+
+#include "driver/testing/TestBus.h"
+#include "sniffer/SnifferUnit.h"
+#include "windriver/WexPlxGenDriverUnit.h"
+#include "sniffer/tests/SimBus.h"
+#include "windriver/WinDriverRequests.h"
+#include "windriver/linux/DriverWire.h"
+
+namespace {
+
+std::string HundredFunctionBus() {
+    std::vector<simbus::SimFunction> functions;
+    for (int i = 0; i < 16; ++i) {
+        const uint16_t device = i % 2 ? 0x9080 : 0x9056;
+        functions.push_back(simbus::PlxBoard(1 + i / 8, i % 8, device, simbus::PatternWords(64, static_cast<uint16_t>(i)),
+                                             0xF0000000u + i * 0x200000u, 0x2000u + i * 0x100u));
+    }
+    for (int i = 0; i < 84; ++i) {
+        simbus::SimFunction f(4 + i / 32, i % 32, 0);
+        f.Ids(0x8086, static_cast<uint16_t>(0x1000 + i)).Memory(0, 0xE0000000u + i * 0x10000u, 0x1000);
+        f.Io(1, 0x8000u + i * 0x40u, 0x40).Interrupt(5 + i % 10);
+        functions.push_back(f);
+    }
+    return simbus::BusJson(functions);
+}
+
+PciDeviceTableType table;
+
+void SniffHundredFunctions(benchmark::State& state) {
+    TestBus bus(HundredFunctionBus());
+    bus.Use();
+    GetPciCardInfo(PciTableCapacity, table);
+    const double perSniff = static_cast<double>(bus.Trace().size());
+    if (table.Count != 100 || !table.Devices[0].IsPlx || table.Devices[0].FailCode != 0) {
+        state.SkipWithError("the sniff did not read the bus");
+        return;
+    }
+    for (auto _ : state) {
+        GetPciCardInfo(PciTableCapacity, table);
+        benchmark::DoNotOptimize(table.Devices[99].ConfigRegs[0]);
+    }
+    state.counters["requests_per_sniff"] = perSniff;
+    state.counters["requests_per_second"] = benchmark::Counter(perSniff, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["time_per_request"] =
+        benchmark::Counter(perSniff, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    SetDriverDevice(DefaultDriverDevice);
+}
+BENCHMARK(SniffHundredFunctions)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+// One byte transfer through the service, the request a sniff sends most:
+// what the transport and the service cost per request without the sniff.
+void ByteTransferThroughTheService(benchmark::State& state) {
+    const auto board = simbus::PlxBoard(1, 0, 0x9056, simbus::PatternWords(64, 1));
+    TestBus bus(simbus::BusJson({board}));
+    bus.Use();
+    DriverContext context{};
+    context.Handle = OpenDriver();
+    CardInfoRecord info{};
+    info.Bus = 1;
+    DriverRequest(WD_PciGetCardInfo, context.Handle, &info, sizeof info);
+    context.Bus = 1;
+    context.Registration.Card = info.Card;
+    if (!P9080_CardIsUsable(context) || ReadSpaceByte(context, 1, 0x72) != 0x56) {
+        state.SkipWithError("the bridge's registers are not reachable");
+    } else {
+        for (auto _ : state) benchmark::DoNotOptimize(ReadSpaceByte(context, 1, 0x6F));
+    }
+    ReleaseCard(context);
+    CloseDriver(context.Handle);
+    SetDriverDevice(DefaultDriverDevice);
+}
+BENCHMARK(ByteTransferThroughTheService)->UseRealTime();
+
+// Most of a sniff's requests are byte transfers: frames of that size.
+constexpr std::size_t RequestBytes = sizeof(wire::FrameHeader) + sizeof(TransferRecord) + 1;
+constexpr std::size_t ReplyBytes = sizeof(wire::FrameHeader) + sizeof(TransferRecord) + 1;
+
+void BareRoundTrip(benchmark::State& state) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+        state.SkipWithError("socketpair failed");
+        return;
+    }
+    std::thread echo([fd = pair[1]] {
+        uint8_t frame[ReplyBytes] = {};
+        while (recv(fd, frame, sizeof frame, 0) > 0)
+            if (send(fd, frame, ReplyBytes, MSG_NOSIGNAL) != static_cast<ssize_t>(ReplyBytes)) break;
+    });
+    uint8_t request[RequestBytes] = {}, reply[ReplyBytes];
+    for (auto _ : state) {
+        if (send(pair[0], request, sizeof request, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof request) ||
+            recv(pair[0], reply, sizeof reply, 0) != static_cast<ssize_t>(sizeof reply)) {
+            state.SkipWithError("the echo failed");
+            break;
+        }
+        benchmark::DoNotOptimize(reply);
+    }
+    shutdown(pair[0], SHUT_RDWR);
+    echo.join();
+    close(pair[0]);
+    close(pair[1]);
+}
+BENCHMARK(BareRoundTrip)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
