@@ -62,10 +62,11 @@ void TMainForm::BuildForm() {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QString::fromLatin1(InitialCaption));
     setFont(FormFont(false));
-    Paint(this, QPalette::Window, Qt::black);
 
     client_ = new QWidget(this);
     client_->setObjectName(QStringLiteral("ClientArea"));
+    // The form's colour is its client area's; the menu bar keeps the
+    // system's colours, as a window menu does.
     Paint(client_, QPalette::Window, Qt::black);
     setCentralWidget(client_);
 
