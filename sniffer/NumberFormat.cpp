@@ -33,6 +33,12 @@ std::string HexDigits(uint32_t value) {
     return std::string(digits, 8);
 }
 
+std::string MinimalHexDigits(uint32_t value) {
+    std::string digits = HexDigits(value);
+    while (digits.size() > 1 && digits.front() == '0') digits.erase(digits.begin());
+    return digits;
+}
+
 std::string Upper(std::string text) {
     for (char& c : text) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -143,11 +149,15 @@ std::string DecimalText(double value, int32_t maxWidth, int32_t decimals) {
     }
 }
 
+// Wider than any field could be: the conversion counts as failed rather
+// than fill gigabytes with zeros.
+constexpr int32_t WidestHexField = 65535;
+
 std::string Hex32Text(uint32_t value, int32_t width, bool prefix) {
     std::string text;
     try {
-        std::string digits = HexDigits(value);
-        while (digits.size() > 1 && digits.front() == '0') digits.erase(digits.begin());
+        if (width > WidestHexField) throw std::length_error("hex field");
+        const std::string digits = MinimalHexDigits(value);
         text = PadOrCut(width, '0', PadOrCut(std::max<int32_t>(width, static_cast<int32_t>(digits.size())), '0', digits));
     } catch (...) {  // a width too large to fill
         text = "invalid";
@@ -165,13 +175,18 @@ std::string Hex64Text(long double value, int32_t width, bool prefix) {
     const long double whole = std::trunc(value);
     const uint64_t pattern = whole >= 0 ? static_cast<uint64_t>(whole)
                                         : static_cast<uint64_t>(static_cast<int64_t>(whole));
-    std::string text = HexDigits(static_cast<uint32_t>(pattern));
-    if (pattern > 0xFFFFFFFFULL) text = HexDigits(static_cast<uint32_t>(pattern >> 32)) + text;
-    try {
-        text = PadOrCut(width, '0', text);
-    } catch (...) {
-        return "OVERFLOW";
+    if (width > WidestHexField) return "OVERFLOW";
+    std::string text;
+    if (pattern > 0xFFFFFFFFULL) {
+        text = HexDigits(static_cast<uint32_t>(pattern >> 32)) + HexDigits(static_cast<uint32_t>(pattern));
+    } else {
+        // A 32-bit pattern is zero-filled to the field's width, as Hex32Text
+        // does, so that 255 in a field of 2 reads FF. At the width of 8 every
+        // caller uses this is the same as a fixed eight digits.
+        text = MinimalHexDigits(static_cast<uint32_t>(pattern));
+        text = PadOrCut(std::max<int32_t>(width, static_cast<int32_t>(text.size())), '0', text);
     }
+    text = PadOrCut(width, '0', text);
     text = Upper(text);
     return prefix ? "0x" + text : text;
 }

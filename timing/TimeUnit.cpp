@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "platform/Clock.h"
 
@@ -119,9 +120,10 @@ Ctimerclass::~Ctimerclass() {
 
 void Ctimerclass::Rebase() {
     const int64_t frequency = platform::CounterFrequency();
-    // A counter without a frequency would make every span infinite; it then
-    // adds nothing and the readings stay at the base.
-    counterPeriod_ = frequency > 0 ? 1.0 / static_cast<double>(frequency) : 0.0;
+    // A counter without a frequency has no period: every span then counts as
+    // the faulted computation, one second (ElapsedSinceBase).
+    counterPeriod_ = frequency > 0 ? 1.0 / static_cast<double>(frequency)
+                                   : std::numeric_limits<double>::infinity();
     counterAtBase_ = static_cast<double>(platform::CounterValue());
     baseReading_ = TimeOfYear();
 }

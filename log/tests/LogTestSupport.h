@@ -1,0 +1,130 @@
+// Shared pieces of the log tests: a temporary start folder, a pinned clock,
+// and recorders for tones and message boxes.
+#pragma once
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "log/wexerrorlog.h"
+#include "platform/Clock.h"
+#include "speaker/wexspeakerclass.h"
+
+namespace logtest {
+
+namespace fs = std::filesystem;
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The file cut into its lines, CR LF taken off; false for a line without CR.
+inline std::vector<std::string> Lines(const std::string& text, bool* allEndInCrLf = nullptr) {
+    std::vector<std::string> lines;
+    bool crlf = true;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            crlf = false;
+            lines.push_back(text.substr(start));
+            break;
+        }
+        std::string line = text.substr(start, end - start);
+        if (line.empty() || line.back() != '\r') crlf = false;
+        else line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    if (allEndInCrLf) *allEndInCrLf = crlf;
+    return lines;
+}
+
+// code, two blanks, the 19-character stamp, two blanks, the rest.
+inline const std::regex& RecordLayout() {
+    static const std::regex layout(R"(^(-\d{5,}|\d{6,})  \d{3}:\d{2}:\d{2}:\d{2}\.\d{6}  (.*)$)");
+    return layout;
+}
+
+class PinnedTime : public platform::TimeSource {
+public:
+    PinnedTime() { previous_ = platform::SetTimeSourceForTesting(this); }
+    ~PinnedTime() override { platform::SetTimeSourceForTesting(previous_); }
+    platform::LocalTime Now() override { return now; }
+    int64_t CounterFrequency() override { return frequency; }
+    int64_t CounterValue() override { return counter; }
+
+    platform::LocalTime now{2023, 2, 14, 9, 15, 2, 123};  // 045:09:15:02.123000
+    int64_t frequency = 1000000;
+    int64_t counter = 0;
+
+private:
+    platform::TimeSource* previous_;
+};
+
+class CountingSink : public ToneSink {
+public:
+    void Beep(unsigned frequencyHz, int durationMs) override {
+        if (frequencyHz != 0 || durationMs != 0) tones.emplace_back(frequencyHz, durationMs);
+    }
+    void Pause(int durationMs) override { tones.emplace_back(0, durationMs); }
+    std::vector<std::pair<unsigned, int>> tones;  // 0 Hz: a pause
+};
+
+struct Box {
+    BoxKind kind;
+    std::string caption;
+    std::string text;
+};
+
+class RecordingBoxes : public MessageBoxSink {
+public:
+    void Show(BoxKind kind, const std::string& caption, const std::string& text) override {
+        boxes.push_back({kind, caption, text});
+    }
+    std::vector<Box> boxes;
+};
+
+// Each test runs in a start folder of its own and leaves the log ended.
+class LogTest : public testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = fs::current_path();
+        char pattern[] = "/tmp/quorrin_log_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder_ = fs::canonical(pattern).string();
+        fs::current_path(folder_);
+        SetToneSink(&tones_);
+        SetMessageBoxSink(&boxes_);
+    }
+    void TearDown() override {
+        EndErrorLog(false);
+        DestroySpeaker();
+        StartFolder.clear();
+        SetToneSink(nullptr);
+        SetMessageBoxSink(nullptr);
+        fs::current_path(saved_);
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+    std::string LogFile() const { return folder_ + "/Quorrin.Log"; }
+
+    std::string folder_;
+    CountingSink tones_;
+    RecordingBoxes boxes_;
+
+private:
+    fs::path saved_;
+};
+
+}  // namespace logtest

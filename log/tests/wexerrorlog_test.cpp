@@ -1,0 +1,303 @@
+// Tests of the log file: where it goes, that it starts empty and replaces the
+// last run's, the byte layout of every line, the banners, the lock, the
+// start and end rules, long lines and many writers at once.
+#include "log/wexerrorlog.h"
+
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "log/tests/LogTestSupport.h"
+#include "platform/Process.h"
+
+using namespace logtest;
+
+namespace {
+
+const char Start[] = "------------------PROGRAM START--------------------";
+const char End[] = "------------------PROGRAM END--------------------";
+const std::string Stamp0 = "045:09:15:02.123000";  // PinnedTime's moment
+
+TEST_F(LogTest, StartCreatesTheLogInTheStartFolderWithBannerAndVersion) {
+    ProgramClosing = true;
+    StartErrorLog(false, "1.2", "Quorrin", "\\");
+    EXPECT_EQ(StartFolder, folder_);
+    EXPECT_FALSE(ProgramClosing);
+    ASSERT_TRUE(ErrorLog);
+    EXPECT_EQ(ErrorLog->Path(), LogFile());
+    EXPECT_TRUE(Speaker);
+    bool crlf = false;
+    const auto lines = Lines(ReadFile(LogFile()), &crlf);
+    EXPECT_TRUE(crlf);
+    ASSERT_EQ(lines.size(), 2u);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines[0], match, RecordLayout())) << lines[0];
+    EXPECT_EQ(match[1], "000000");
+    EXPECT_EQ(match[2], Start);
+    ASSERT_TRUE(std::regex_match(lines[1], match, RecordLayout())) << lines[1];
+    EXPECT_EQ(match[1], "000000");
+    EXPECT_EQ(match[2], "Program Version 1.2");
+}
+
+TEST_F(LogTest, TheLibraryFormsOfTheBanners) {
+    StartErrorLog(true, "7.0", "Quorrin", "/");
+    EndErrorLog(true);
+    const auto lines = Lines(ReadFile(LogFile()));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].substr(8 + 19 + 2), "--------------------DLL START----------------------");
+    EXPECT_EQ(lines[1].substr(8 + 19 + 2), "DLL Version 7.0");
+    EXPECT_EQ(lines[2].substr(8 + 19 + 2), "--------------------DLL END----------------------");
+}
+
+TEST_F(LogTest, EachRunReplacesThePreviousLog) {
+    std::ofstream(LogFile()) << std::string(5000, 'x') << "\r\n";
+    StartErrorLog(false, "1.2", "Quorrin", "/");
+    const std::string text = ReadFile(LogFile());
+    EXPECT_EQ(text.find('x'), std::string::npos);
+    EXPECT_EQ(Lines(text).size(), 2u);
+}
+
+TEST_F(LogTest, TheFileIsEmptyAsSoonAsTheLogObjectExists) {
+    const std::string path = folder_ + "/Direct.Log";
+    std::ofstream(path) << "old";
+    wexerrorlog log(path.c_str());
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_EQ(ReadFile(path), "");
+    EXPECT_EQ(log.LockName(), "ERRORLOGGING_Direct" + std::to_string(platform::CurrentProcessId()));
+}
+
+TEST_F(LogTest, WithoutAPathTheLogIsErrorLogInTheCurrentDirectory) {
+    wexerrorlog log(nullptr);
+    EXPECT_EQ(log.Path(), "ErrorLog.Log");
+    EXPECT_TRUE(fs::exists(folder_ + "/ErrorLog.Log"));
+    EXPECT_EQ(log.LockName(), "ERRORLOGGING_ErrorLog" + std::to_string(platform::CurrentProcessId()));
+}
+
+TEST_F(LogTest, EveryLineHasTheLayoutToTheByte) {
+    PinnedTime time;
+    StartErrorLog(false, "1.2", "Quorrin", "/");
+    struct Case {
+        std::string message;
+        int32_t code;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"hello", 0, "000000  " + Stamp0 + "  hello\r\n"},
+        {"", 0, "000000  " + Stamp0 + "  \r\n"},
+        {"ends in a line\r\n", 1, "000001  " + Stamp0 + "  ends in a line\r\n\r\n"},
+        {"x", 5000, "005000  " + Stamp0 + "  x\r\n"},
+        {"x", 1234567, "1234567  " + Stamp0 + "  x\r\n"},
+        {"x", -1, "-00001  " + Stamp0 + "  x\r\n"},
+        {"x", INT32_MIN, "-2147483648  " + Stamp0 + "  x\r\n"},
+        {std::string("stops\0here", 10), 255, "000255  " + Stamp0 + "  stops\r\n"},
+    };
+    std::string expectedFile = ReadFile(LogFile());
+    for (const Case& c : cases) {
+        LogText(c.message, c.code);
+        EXPECT_EQ(ErrorLog->LastLine(), c.expected);
+        expectedFile += c.expected;
+    }
+    EXPECT_EQ(ReadFile(LogFile()), expectedFile);
+}
+
+TEST_F(LogTest, RecordsOutsideTheLogsLifeLeaveNoTrace) {
+    LogText("before the start", 0);
+    LogInfo("before the start", 0, true);
+    EXPECT_FALSE(fs::exists(LogFile()));
+    StartErrorLog(false, "1.2", "Quorrin", "/");
+    EndErrorLog(false);
+    EXPECT_FALSE(ErrorLog);
+    EXPECT_FALSE(Speaker);
+    const std::string ended = ReadFile(LogFile());
+    const auto lines = Lines(ended);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2].substr(8 + 19 + 2), End);
+    LogText("after the end", 0);
+    LogInfoLine("after the end", 0, false);
+    LogSourceError("a.cpp", 1, "F", "after the end", 255);
+    EndErrorLog(false);  // a second end finds no log
+    EXPECT_EQ(ReadFile(LogFile()), ended);
+    EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+TEST_F(LogTest, TheSubFolderIsUsedOnlyWhenItExists) {
+    struct Case {
+        const char* subFolder;
+        bool makeLogs;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"\\logs\\", true, "/logs/Quorrin.Log"},
+        {"/logs/", true, "/logs/Quorrin.Log"},
+        {"\\logs\\", false, "/Quorrin.Log"},
+        {"\\", false, "/Quorrin.Log"},
+        {nullptr, false, "/Quorrin.Log"},
+        {"", false, "Quorrin.Log"},  // the start folder itself names a folder: joined without a separator
+    };
+    for (const Case& c : cases) {
+        std::error_code ignored;
+        fs::remove_all(folder_ + "/logs", ignored);
+        if (c.makeLogs) fs::create_directory(folder_ + "/logs");
+        StartErrorLog(false, "1.2", "Quorrin", c.subFolder);
+        ASSERT_TRUE(ErrorLog);
+        EXPECT_EQ(ErrorLog->Path(), folder_ + c.expected) << (c.subFolder ? c.subFolder : "(none)");
+        const std::string path = ErrorLog->Path();
+        EXPECT_TRUE(fs::exists(path));
+        EndErrorLog(false);
+        fs::remove(path);  // the empty sub-folder's log lies beside the start folder
+    }
+}
+
+TEST_F(LogTest, MakeLogPathBuildsNoPathItCannotKeepWhole) {
+    std::string path = "stale";
+    StartFolder = folder_;
+    EXPECT_FALSE(MakeLogPath(nullptr, "/", path));
+    EXPECT_EQ(path, "");
+    ASSERT_TRUE(MakeLogPath("Quorrin", "/", path));
+    EXPECT_EQ(path, folder_ + "/Quorrin.Log");
+
+    // Root as start folder: plain joining gives a doubled separator, which
+    // the system reads as the same file.
+    StartFolder = "/";
+    ASSERT_TRUE(MakeLogPath("Quorrin", "/", path));
+    EXPECT_EQ(path, "//Quorrin.Log");
+
+    StartFolder.clear();  // the current directory could not be read
+    EXPECT_FALSE(MakeLogPath("Quorrin", "/", path));
+    EXPECT_EQ(path, "");
+
+    StartFolder = "/" + std::string(platform::MaxPathLength - 13, 'd');
+    ASSERT_TRUE(MakeLogPath("Quorrin", nullptr, path));  // exactly at the limit
+    EXPECT_EQ(path.size(), platform::MaxPathLength);
+    StartFolder += "d";
+    EXPECT_FALSE(MakeLogPath("Quorrin", nullptr, path));
+    EXPECT_EQ(path, "");
+}
+
+TEST_F(LogTest, AStartWithoutABaseNameRunsOnWithoutALog) {
+    StartErrorLog(false, "1.2", nullptr, "/");
+    EXPECT_FALSE(ErrorLog);
+    EXPECT_EQ(StartFolder, folder_);
+    EXPECT_TRUE(Speaker);
+    LogText("ignored", 0);
+    EXPECT_TRUE(fs::is_empty(folder_));
+}
+
+TEST_F(LogTest, LoggingMakesTheStartFolderCurrentAgain) {
+    StartErrorLog(false, "1.2", "Quorrin", "/");
+    fs::create_directory(folder_ + "/elsewhere");
+    struct Case {
+        const char* what;
+        void (*log)();
+    };
+    const Case cases[] = {
+        {"LogText", [] { LogText("x", 0); }},
+        {"LogInfo", [] { LogInfo("x", 0, false); }},
+        {"LogInfoLine", [] { LogInfoLine("x", 0, false); }},
+        {"LogError", [] { LogError("x", 0, false); }},
+        {"LogSourceError", [] { LogSourceError("a", 1, "F", "x", 255); }},
+    };
+    for (const Case& c : cases) {
+        fs::current_path(folder_ + "/elsewhere");
+        c.log();
+        EXPECT_EQ(fs::current_path().string(), folder_) << c.what;
+    }
+    // A start folder that has gone away: the record is written all the same.
+    fs::current_path(folder_ + "/elsewhere");
+    const std::string saved = StartFolder;
+    StartFolder = folder_ + "/gone";
+    LogText("still written", 0);
+    EXPECT_EQ(fs::current_path().string(), folder_ + "/elsewhere");
+    EXPECT_NE(ReadFile(LogFile()).find("still written"), std::string::npos);
+    StartFolder = saved;
+}
+
+TEST_F(LogTest, ARecordIsDroppedWhileTheLockIsHeldElsewhere) {
+    StartErrorLog(false, "1.2", "Quorrin", "/");
+    const std::string before = ReadFile(LogFile());
+    std::atomic<bool> held{false}, done{false};
+    std::thread holder([&] {
+        platform::NamedMutex same(ErrorLog->LockName());
+        ASSERT_EQ(same.Wait(1000), platform::WaitResult::Acquired);
+        held = true;
+        while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        same.Release();
+    });
+    while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    LogText("dropped", 0);
+    done = true;
+    holder.join();
+    EXPECT_EQ(ReadFile(LogFile()), before);
+    LogText("written", 0);
+    EXPECT_NE(ReadFile(LogFile()).find("written"), std::string::npos);
+}
+
+TEST_F(LogTest, AFileThatCannotBeOpenedDropsRecordsUntilItCan) {
+    const std::string folder = folder_ + "/later";
+    const std::string path = folder + "/Late.Log";
+    wexerrorlog log(path.c_str());
+    log.Write("dropped", 0);
+    EXPECT_FALSE(fs::exists(path));
+    fs::create_directory(folder);
+    log.Write("kept", 0);
+    const auto lines = Lines(ReadFile(path));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].substr(8 + 19 + 2), "kept");
+}
+
+TEST_F(LogTest, AMessageFarLongerThanTheLineBufferLandsWhole) {
+    StartErrorLog(false, "1.2", "Quorrin", "/");
+    std::string message(1 << 20, ' ');
+    for (std::size_t i = 0; i < message.size(); ++i) message[i] = static_cast<char>('a' + i % 26);
+    LogText(message, 7);
+    const auto lines = Lines(ReadFile(LogFile()));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2].substr(0, 8), "000007  ");
+    EXPECT_EQ(lines[2].substr(8 + 19 + 2), message);
+    EXPECT_EQ(ErrorLog->LastLine().size(), 8 + 19 + 2 + message.size() + 2);
+}
+
+TEST_F(LogTest, ManyWritersGiveWholeLinesNoneLostNoneMixed) {
+    StartErrorLog(false, "1.2", "Quorrin", "/");
+    constexpr int Threads = 4;
+    constexpr int Records = 1500;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < Threads; ++t) {
+        writers.emplace_back([t] {
+            // Long enough that a mixed write would show.
+            const std::string filler(200, static_cast<char>('A' + t));
+            for (int i = 0; i < Records; ++i) {
+                LogText("writer " + std::to_string(t) + " record " + std::to_string(i) + " " + filler, t);
+            }
+        });
+    }
+    for (auto& writer : writers) writer.join();
+    bool crlf = false;
+    const auto lines = Lines(ReadFile(LogFile()), &crlf);
+    EXPECT_TRUE(crlf);
+    ASSERT_EQ(lines.size(), 2u + Threads * Records);
+    const std::regex record(R"(writer (\d) record (\d+) ([A-Z])\3{199})");
+    std::set<std::pair<int, int>> seen;
+    for (std::size_t n = 2; n < lines.size(); ++n) {
+        std::smatch layout, body;
+        ASSERT_TRUE(std::regex_match(lines[n], layout, RecordLayout())) << lines[n];
+        const std::string message = layout[2];
+        ASSERT_TRUE(std::regex_match(message, body, record)) << message;
+        const int writer = std::stoi(body[1]);
+        EXPECT_EQ(std::stoi(layout[1]), writer);
+        EXPECT_EQ(body[3], std::string(1, static_cast<char>('A' + writer)));
+        EXPECT_TRUE(seen.insert({writer, std::stoi(body[2])}).second) << message;
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(Threads * Records));
+}
+
+TEST_F(LogTest, TheLogsClocksReleaseTheirTimerPeriods) {
+    const int before = platform::TimerPeriodRequests();
+    StartErrorLog(false, "1.2", "Quorrin", "/");
+    EXPECT_GT(platform::TimerPeriodRequests(), before);
+    EndErrorLog(false);
+    EXPECT_EQ(platform::TimerPeriodRequests(), before);
+}
+
+}  // namespace
