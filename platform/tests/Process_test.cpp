@@ -108,13 +108,6 @@ TEST(ProcessHandle, MoveTransfersOwnership) {
     EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid)));
 }
 
-TEST(Priority, ClassesMapToNiceValues) {
-    EXPECT_EQ(platform::NiceValueFor(platform::PriorityClass::Idle), 19);
-    EXPECT_EQ(platform::NiceValueFor(platform::PriorityClass::Normal), 0);
-    EXPECT_EQ(platform::NiceValueFor(platform::PriorityClass::High), -10);
-    EXPECT_EQ(platform::NiceValueFor(platform::PriorityClass::Realtime), -20);
-}
-
 TEST(IsWow64Decision, OnlyA32BitProcessOnA64BitKernel) {
     const struct {
         int Bits;
@@ -130,7 +123,5 @@ TEST(IsWow64Decision, OnlyA32BitProcessOnA64BitKernel) {
     for (const auto& c : cases)
         EXPECT_EQ(platform::IsWow64Decision(c.Bits, c.Machine, c.Persona), c.Wow64) << c.Bits << " " << c.Machine;
 }
-
-TEST(CurrentProcessId, IsThisProcess) { EXPECT_EQ(platform::CurrentProcessId(), static_cast<unsigned>(getpid())); }
 
 }  // namespace

@@ -5,15 +5,6 @@
 
 namespace {
 
-TEST(RegistryValues, StoredForms) {
-    auto s = platform::StringValue("ab");
-    EXPECT_EQ(s.Type, platform::RegistryType::String);
-    EXPECT_EQ(s.Data, std::string("ab\0", 3));  // with its terminator
-    auto d = platform::DwordValue(0x01020304u);
-    EXPECT_EQ(d.Type, platform::RegistryType::Dword);
-    EXPECT_EQ(d.Data, std::string("\x04\x03\x02\x01", 4));  // little-endian
-}
-
 TEST(ProcessorKeyFromCpuInfo, RoundsTheClockAndSkipsWhatIsMissing) {
     auto key = platform::ProcessorKeyFromCpuInfo("vendor_id : X\ncpu MHz : 1999.5\n");
     EXPECT_EQ(key.Values.at("~MHz").Data, platform::DwordValue(2000).Data);

@@ -333,11 +333,4 @@ TEST_F(ProcessUnitTest, PriorityTableWritesOneLinePerCall) {
     other.join();
 }
 
-TEST(IsWow64, AgreesWithThisBuild) {
-    // A 64-bit build is never WOW64; a 32-bit one is on a 64-bit kernel only.
-    if (sizeof(void*) == 8) {
-        EXPECT_FALSE(IsWow64());
-    }
-}
-
 }  // namespace
