@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,10 +49,25 @@ inline std::vector<std::string> Lines(const std::string& text, bool* allEndInCrL
     return lines;
 }
 
-// code, two blanks, the 19-character stamp, two blanks, the rest.
-inline const std::regex& RecordLayout() {
-    static const std::regex layout(R"(^(-\d{5,}|\d{6,})  \d{3}:\d{2}:\d{2}:\d{2}\.\d{6}  (.*)$)");
-    return layout;
+// Checks the layout of one line (CR LF taken off): the code as "%06d", two
+// blanks, the 19-character stamp "ddd:dd:dd:dd.dddddd", two blanks, the
+// message. Gives the code's text and the message.
+inline bool ParseRecord(const std::string& line, std::string& code, std::string& message) {
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t end = 0;
+    if (end < line.size() && line[end] == '-') ++end;
+    while (end < line.size() && digit(line[end])) ++end;
+    code = line.substr(0, end);
+    if (code.size() < 6) return false;  // "%06d": six characters at least, a sign among them
+    static const char shape[] = "  ddd:dd:dd:dd.dddddd  ";
+    const std::size_t shapeLength = sizeof shape - 1;
+    if (line.size() < end + shapeLength) return false;
+    for (std::size_t i = 0; i < shapeLength; ++i) {
+        const char c = line[end + i];
+        if (shape[i] == 'd' ? !digit(c) : c != shape[i]) return false;
+    }
+    message = line.substr(end + shapeLength);
+    return true;
 }
 
 class PinnedTime : public platform::TimeSource {
