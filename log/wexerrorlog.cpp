@@ -81,7 +81,15 @@ const std::string& wexerrorlog::LockName() const {
 }
 
 bool wexerrorlog::Lock() {
-    return lock_ && lock_->Wait(100) == platform::WaitResult::Acquired;
+    if (!lock_) return false;
+    const platform::WaitResult result = lock_->Wait(100);
+    if (result == platform::WaitResult::Abandoned) {
+        // An abandoned lock is ours now: this record counts as failed, but the
+        // lock is handed back, or no thread could ever log again.
+        lock_->Release();
+        return false;
+    }
+    return result == platform::WaitResult::Acquired;
 }
 
 void wexerrorlog::Unlock() {

@@ -234,6 +234,19 @@ TEST_F(LogTest, ARecordIsDroppedWhileTheLockIsHeldElsewhere) {
     EXPECT_NE(ReadFile(LogFile()).find("written"), std::string::npos);
 }
 
+TEST_F(LogTest, ALockAbandonedByAnEndedThreadCostsOneRecordOnly) {
+    StartErrorLog(false, "1.2", "Quorrin", "/");
+    std::thread([name = ErrorLog->LockName()] {
+        platform::NamedMutex same(name);
+        ASSERT_EQ(same.Wait(0), platform::WaitResult::Acquired);
+    }).join();  // ends holding it
+    LogText("dropped", 0);
+    std::thread([] { LogText("from another thread", 0); }).join();
+    const std::string text = ReadFile(LogFile());
+    EXPECT_EQ(text.find("dropped"), std::string::npos);
+    EXPECT_NE(text.find("from another thread"), std::string::npos);
+}
+
 TEST_F(LogTest, AFileThatCannotBeOpenedDropsRecordsUntilItCan) {
     const std::string folder = folder_ + "/later";
     const std::string path = folder + "/Late.Log";
