@@ -21,7 +21,9 @@ void ShowBox(BoxKind kind, const std::string& text) {
 
 }  // namespace
 
-void SetMessageBoxSink(MessageBoxSink* sink) { boxSink.store(sink); }
+void SetMessageBoxSink(MessageBoxSink* sink) {
+    boxSink.store(sink);
+}
 
 Stamp TakeStamp(wexerrorlog& log) {
     Stamp stamp;

@@ -126,7 +126,9 @@ void wexerrorlog::Write(std::string message, int32_t code) {
     }
 }
 
-void wexerrorlog::CloseFile() { file_.Close(); }
+void wexerrorlog::CloseFile() {
+    file_.Close();
+}
 
 bool MakeLogPath(const char* baseName, const char* subFolder, std::string& path) {
     path.clear();

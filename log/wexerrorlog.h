@@ -26,7 +26,7 @@ public:
     wexerrorlog(const wexerrorlog&) = delete;
     wexerrorlog& operator=(const wexerrorlog&) = delete;
 
-    bool Lock();    // waits at most 100 ms
+    bool Lock();  // waits at most 100 ms
     void Unlock();
     void Write(std::string message, int32_t code);
     void CloseFile();

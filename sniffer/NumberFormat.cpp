@@ -158,7 +158,8 @@ std::string Hex32Text(uint32_t value, int32_t width, bool prefix) {
     try {
         if (width > WidestHexField) throw std::length_error("hex field");
         const std::string digits = MinimalHexDigits(value);
-        text = PadOrCut(width, '0', PadOrCut(std::max<int32_t>(width, static_cast<int32_t>(digits.size())), '0', digits));
+        text = PadOrCut(width, '0',
+                        PadOrCut(std::max<int32_t>(width, static_cast<int32_t>(digits.size())), '0', digits));
     } catch (...) {  // a width too large to fill
         text = "invalid";
     }
@@ -169,12 +170,12 @@ std::string Hex32Text(uint32_t value, int32_t width, bool prefix) {
 std::string Hex64Text(long double value, int32_t width, bool prefix) {
     // long double carries 64 mantissa bits on x86, so every 64-bit pattern
     // arrives exactly.
-    constexpr long double lowest = -9223372036854775808.0L;       // -2^63
-    constexpr long double highest = 18446744073709551615.0L;      // 2^64 - 1
+    constexpr long double lowest = -9223372036854775808.0L;   // -2^63
+    constexpr long double highest = 18446744073709551615.0L;  // 2^64 - 1
     if (std::isnan(value) || value < lowest || value > highest) return "OVERFLOW";
     const long double whole = std::trunc(value);
-    const uint64_t pattern = whole >= 0 ? static_cast<uint64_t>(whole)
-                                        : static_cast<uint64_t>(static_cast<int64_t>(whole));
+    const uint64_t pattern =
+        whole >= 0 ? static_cast<uint64_t>(whole) : static_cast<uint64_t>(static_cast<int64_t>(whole));
     if (width > WidestHexField) return "OVERFLOW";
     std::string text;
     if (pattern > 0xFFFFFFFFULL) {

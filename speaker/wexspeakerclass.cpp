@@ -25,7 +25,9 @@ constexpr int LowestFrequency = 37;  // the lowest Beep accepts
 
 std::unique_ptr<wexspeakerclass> Speaker;
 
-void SetToneSink(ToneSink* sink) { replacementSink.store(sink); }
+void SetToneSink(ToneSink* sink) {
+    replacementSink.store(sink);
+}
 
 ToneSink& CurrentToneSink() {
     static PlatformToneSink platformSink;
@@ -35,9 +37,13 @@ ToneSink& CurrentToneSink() {
 
 // The 0 Hz, 0 ms requests make and release nothing audible; they are kept
 // so that every sink sees the object's life.
-wexspeakerclass::wexspeakerclass() { CurrentToneSink().Beep(0, 0); }
+wexspeakerclass::wexspeakerclass() {
+    CurrentToneSink().Beep(0, 0);
+}
 
-wexspeakerclass::~wexspeakerclass() { CurrentToneSink().Beep(0, 0); }
+wexspeakerclass::~wexspeakerclass() {
+    CurrentToneSink().Beep(0, 0);
+}
 
 void wexspeakerclass::Tone(int frequency, int duration) {
     if (Silenced) return;
@@ -72,7 +78,9 @@ void CreateSpeaker() {
     Speaker.reset(new (std::nothrow) wexspeakerclass());
 }
 
-void DestroySpeaker() { Speaker.reset(); }
+void DestroySpeaker() {
+    Speaker.reset();
+}
 
 void BeepDone() {
     if (!Speaker) CreateSpeaker();

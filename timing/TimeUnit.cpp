@@ -19,9 +19,15 @@ constexpr int DaysBeforeMonth[12] = {0, 31, 31, 62, 92, 123, 153, 184, 215, 245,
 
 int MonthLength(int year, int month) {
     switch (month) {
-        case 2: return year % 4 == 0 ? 29 : 28;
-        case 4: case 6: case 9: case 11: return 30;
-        default: return 31;
+        case 2:
+            return year % 4 == 0 ? 29 : 28;
+        case 4:
+        case 6:
+        case 9:
+        case 11:
+            return 30;
+        default:
+            return 31;
     }
 }
 
@@ -100,9 +106,13 @@ std::string ElapsedText(double x) {
     return text;
 }
 
-Ctimeclass::Ctimeclass() { platform::RequestTimerPeriod(); }
+Ctimeclass::Ctimeclass() {
+    platform::RequestTimerPeriod();
+}
 
-Ctimeclass::~Ctimeclass() { platform::ReleaseTimerPeriod(); }
+Ctimeclass::~Ctimeclass() {
+    platform::ReleaseTimerPeriod();
+}
 
 Ctimerclass::Ctimerclass() {
     platform::RequestTimerPeriod();
@@ -122,8 +132,8 @@ void Ctimerclass::Rebase() {
     const int64_t frequency = platform::CounterFrequency();
     // A counter without a frequency has no period: every span then counts as
     // the faulted computation, one second (ElapsedSinceBase).
-    counterPeriod_ = frequency > 0 ? 1.0 / static_cast<double>(frequency)
-                                   : std::numeric_limits<double>::infinity();
+    counterPeriod_ =
+        frequency > 0 ? 1.0 / static_cast<double>(frequency) : std::numeric_limits<double>::infinity();
     counterAtBase_ = static_cast<double>(platform::CounterValue());
     baseReading_ = TimeOfYear();
 }

@@ -15,14 +15,18 @@ const std::string Reinit = "  >>>> HAD TO REINIT ErrorLog TIMER";
 const std::string CpuTime = "  >>>> HAD TO USE THE CPU TIME";
 
 // The stamp and notes of the last line: what follows the code.
-std::string StampOf(const std::string& line) { return line.substr(8, 19); }
-std::string TailOf(const std::string& line, std::size_t n) { return line.substr(line.size() - n); }
+std::string StampOf(const std::string& line) {
+    return line.substr(8, 19);
+}
+std::string TailOf(const std::string& line, std::size_t n) {
+    return line.substr(line.size() - n);
+}
 
 class StampTest : public LogTest {
 protected:
     void SetUp() override {
         LogTest::SetUp();
-        time_.frequency = 1;  // whole seconds: readings stay exact
+        time_.frequency = 1;                        // whole seconds: readings stay exact
         time_.now = {2024, 12, 31, 23, 59, 59, 0};  // day 366 of a leap year: 31,708,799
         StartErrorLog(false, "1.2", "Quorrin", "/");
         ASSERT_TRUE(ErrorLog);
@@ -152,7 +156,8 @@ TEST_F(LogTest, BoxesAreShownOnlyWhenAskedAndAsTheCallSays) {
 }
 
 TEST_F(LogTest, LogErrorBeepsFirstAndWritesWithItsCode) {
-    const std::vector<std::pair<unsigned, int>> error = {{100, 50}, {250, 10}, {0, 100}, {100, 50}, {250, 10}};
+    const std::vector<std::pair<unsigned, int>> error = {
+        {100, 50}, {250, 10}, {0, 100}, {100, 50}, {250, 10}};
     LogError("no log yet", 5000, false);
     EXPECT_EQ(tones_.tones, error);
     EXPECT_FALSE(fs::exists(LogFile()));

@@ -2,6 +2,7 @@
 // and recorders for tones and message boxes.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -9,8 +10,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "log/wexerrorlog.h"
 #include "platform/Clock.h"
@@ -40,8 +39,10 @@ inline std::vector<std::string> Lines(const std::string& text, bool* allEndInCrL
             break;
         }
         std::string line = text.substr(start, end - start);
-        if (line.empty() || line.back() != '\r') crlf = false;
-        else line.pop_back();
+        if (line.empty() || line.back() != '\r')
+            crlf = false;
+        else
+            line.pop_back();
         lines.push_back(line);
         start = end + 1;
     }

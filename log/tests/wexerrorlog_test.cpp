@@ -4,8 +4,8 @@
 #include "log/wexerrorlog.h"
 
 #include <atomic>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <set>
 #include <thread>
 
@@ -297,7 +297,8 @@ TEST_F(LogTest, ManyWritersGiveWholeLinesNoneLostNoneMixed) {
         ASSERT_TRUE(ParseRecord(lines[n], code, message)) << lines[n];
         // "writer W record I " and 200 copies of the writer's letter.
         int writer = -1, index = -1, consumed = 0;
-        ASSERT_EQ(std::sscanf(message.c_str(), "writer %d record %d %n", &writer, &index, &consumed), 2) << message;
+        ASSERT_EQ(std::sscanf(message.c_str(), "writer %d record %d %n", &writer, &index, &consumed), 2)
+            << message;
         ASSERT_TRUE(writer >= 0 && writer < Threads) << message;
         EXPECT_EQ(message.substr(consumed), std::string(200, static_cast<char>('A' + writer))) << message;
         EXPECT_EQ(std::stoi(code), writer);

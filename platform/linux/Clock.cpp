@@ -54,7 +54,9 @@ int64_t CounterValue() {
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-TimeSource* SetTimeSourceForTesting(TimeSource* source) { return testSource.exchange(source); }
+TimeSource* SetTimeSourceForTesting(TimeSource* source) {
+    return testSource.exchange(source);
+}
 
 void SleepMs(int milliseconds) {
     if (milliseconds <= 0) return;
@@ -64,8 +66,14 @@ void SleepMs(int milliseconds) {
     }
 }
 
-void RequestTimerPeriod() { ++periodRequests; }
-void ReleaseTimerPeriod() { --periodRequests; }
-int TimerPeriodRequests() { return periodRequests.load(); }
+void RequestTimerPeriod() {
+    ++periodRequests;
+}
+void ReleaseTimerPeriod() {
+    --periodRequests;
+}
+int TimerPeriodRequests() {
+    return periodRequests.load();
+}
 
 }  // namespace platform

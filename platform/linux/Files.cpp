@@ -17,9 +17,13 @@ std::string GetCurrentDir() {
     return std::string(buffer);
 }
 
-bool SetCurrentDir(const std::string& folder) { return !folder.empty() && ::chdir(folder.c_str()) == 0; }
+bool SetCurrentDir(const std::string& folder) {
+    return !folder.empty() && ::chdir(folder.c_str()) == 0;
+}
 
-bool SelectDrive(char) { return true; }
+bool SelectDrive(char) {
+    return true;
+}
 
 bool IsDirectory(const std::string& path) {
     struct stat info {};
@@ -34,7 +38,9 @@ bool CanOpenForReading(const std::string& path) {
     return true;
 }
 
-File::~File() { Close(); }
+File::~File() {
+    Close();
+}
 
 File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
 

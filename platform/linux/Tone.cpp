@@ -107,8 +107,8 @@ snd_pcm_t* OpenSoundCard() {
     // caller; the writes afterwards block so that a tone keeps its length.
     if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return nullptr;
     if (snd_pcm_nonblock(pcm, 0) < 0 ||
-        snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, SampleRate, 1,
-                           50000) < 0) {
+        snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, SampleRate, 1, 50000) <
+            0) {
         snd_pcm_close(pcm);
         return nullptr;
     }
@@ -116,7 +116,8 @@ snd_pcm_t* OpenSoundCard() {
 }
 
 void PlayOnSoundCard(snd_pcm_t* pcm, unsigned frequencyHz, int durationMs) {
-    const std::size_t frames = static_cast<std::size_t>(SampleRate) * static_cast<unsigned>(durationMs) / 1000;
+    const std::size_t frames =
+        static_cast<std::size_t>(SampleRate) * static_cast<unsigned>(durationMs) / 1000;
     std::vector<int16_t> samples(frames);
     // A square wave, as the speaker makes, softened by a 1 ms ramp at both
     // ends so that short tones do not click.
@@ -173,7 +174,9 @@ Output& TheOutput() {
 
 }  // namespace
 
-ToneOutput CurrentToneOutput() { return TheOutput().kind; }
+ToneOutput CurrentToneOutput() {
+    return TheOutput().kind;
+}
 
 void PlayTone(unsigned frequencyHz, int durationMs) {
     if (durationMs <= 0) return;
@@ -204,6 +207,8 @@ void PlayTone(unsigned frequencyHz, int durationMs) {
     WaitUntil(deadline);
 }
 
-void SilentWait(int durationMs) { SleepMs(durationMs); }
+void SilentWait(int durationMs) {
+    SleepMs(durationMs);
+}
 
 }  // namespace platform

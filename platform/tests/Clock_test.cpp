@@ -3,11 +3,11 @@
 // requests are counted.
 #include "platform/Clock.h"
 
-#include "platform/Tone.h"
+#include <gtest/gtest.h>
 
 #include <chrono>
 
-#include <gtest/gtest.h>
+#include "platform/Tone.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 // checks, and the created-or-truncated log file with its writes.
 #include "platform/Files.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +10,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 
@@ -62,10 +61,8 @@ TEST(Files, DirectoriesAndReadableFilesAreToldApart) {
         bool readable;
     };
     const Case cases[] = {
-        {folder.Path(), true, true},
-        {folder.Path() + "/", true, true},
-        {file, false, true},
-        {folder.Path() + "/missing", false, false},
+        {folder.Path(), true, true}, {folder.Path() + "/", true, true},
+        {file, false, true},         {folder.Path() + "/missing", false, false},
         {"", false, false},
     };
     for (const Case& c : cases) {

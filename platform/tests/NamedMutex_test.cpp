@@ -2,14 +2,13 @@
 // timed waits, abandonment by a thread that ends holding the lock.
 #include "platform/NamedMutex.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 using platform::NamedMutex;
 using platform::WaitResult;

@@ -2,13 +2,13 @@
 // texts, truncation of fractions, 64-bit patterns and the decimal separator.
 #include "sniffer/NumberFormat.h"
 
+#include <gtest/gtest.h>
+
 #include <clocale>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -28,9 +28,8 @@ TEST(PadOrCut, FillsOnTheLeftOrKeepsTheLeftmostCharacters) {
         const char* expected;
     };
     const Case cases[] = {
-        {6, '0', "ABC", "000ABC"}, {2, '0', "ABC", "AB"}, {3, '0', "ABC", "ABC"},
-        {0, '0', "ABC", ""},       {-1, '0', "ABC", ""},  {4, ' ', "", "    "},
-        {1, '*', "", "*"},
+        {6, '0', "ABC", "000ABC"}, {2, '0', "ABC", "AB"}, {3, '0', "ABC", "ABC"}, {0, '0', "ABC", ""},
+        {-1, '0', "ABC", ""},      {4, ' ', "", "    "},  {1, '*', "", "*"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(PadOrCut(c.width, c.fill, c.text), c.expected) << c.width << " '" << c.text << "'";
@@ -102,15 +101,16 @@ TEST(Hex64Text, PatternsOfEightOrSixteenDigitsFilledAndCut) {
 
 TEST(Hex64Text, OutOfRangeIsOverflowWithoutFillCutOrPrefix) {
     const long double outside[] = {
-        18446744073709551616.0L,   // 2^64
-        -9223372036854777856.0L,   // just below -2^63
+        18446744073709551616.0L,  // 2^64
+        -9223372036854777856.0L,  // just below -2^63
         std::numeric_limits<long double>::infinity(),
         -std::numeric_limits<long double>::infinity(),
         std::numeric_limits<long double>::quiet_NaN(),
     };
     for (const long double value : outside) {
         for (const int32_t width : {0, 4, 16, 20}) {
-            EXPECT_EQ(Hex64Text(value, width, true), "OVERFLOW") << static_cast<double>(value) << " " << width;
+            EXPECT_EQ(Hex64Text(value, width, true), "OVERFLOW")
+                << static_cast<double>(value) << " " << width;
         }
     }
 }
@@ -182,7 +182,8 @@ TEST(DecimalText, LeavesTheProcessLocaleAsItWas) {
 TEST(DecimalText, TheProcessLocaleDoesNotChangeTheSeparator) {
     const char separator = DecimalSeparator();
     const std::string saved = std::setlocale(LC_ALL, nullptr);
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr && std::setlocale(LC_ALL, "fr_FR.UTF-8") == nullptr) {
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
+        std::setlocale(LC_ALL, "fr_FR.UTF-8") == nullptr) {
         GTEST_SKIP() << "no locale with a decimal comma installed";
     }
     EXPECT_EQ(DecimalText(1.5, 10, 3), std::string("1") + separator + "500");

@@ -3,9 +3,9 @@
 // creation on demand.
 #include "speaker/wexspeakerclass.h"
 
-#include <vector>
-
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace {
 
@@ -17,8 +17,12 @@ struct Step {
     bool operator==(const Step&) const = default;
 };
 
-Step T(unsigned frequency, int duration) { return {false, frequency, duration}; }
-Step P(int duration) { return {true, 0, duration}; }
+Step T(unsigned frequency, int duration) {
+    return {false, frequency, duration};
+}
+Step P(int duration) {
+    return {true, 0, duration};
+}
 
 std::ostream& operator<<(std::ostream& out, const Step& step) {
     if (step.pause) return out << "pause " << step.duration;
@@ -85,8 +89,12 @@ TEST_F(SpeakerTest, ToneRaisesLowFrequenciesAndPassesSixteenBits) {
         Step expected;
     };
     const Case cases[] = {
-        {36, 20, T(37, 20)},    {0, 20, T(37, 20)},         {-500, 5, T(37, 5)},
-        {37, 20, T(37, 20)},    {38, 20, T(38, 20)},        {65535, 1, T(65535, 1)},
+        {36, 20, T(37, 20)},
+        {0, 20, T(37, 20)},
+        {-500, 5, T(37, 5)},
+        {37, 20, T(37, 20)},
+        {38, 20, T(38, 20)},
+        {65535, 1, T(65535, 1)},
         {65536 + 440, 1, T(440, 1)},
         // A negative length would otherwise become a wait of weeks.
         {440, -1, T(440, 0)},

@@ -3,13 +3,13 @@
 // pinned time source, and the balance of timer-period requests.
 #include "timing/TimeUnit.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <limits>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/Clock.h"
 
@@ -37,10 +37,10 @@ TEST(DayOfYear, CountsFromOneWithTheSimpleLeapRuleAndGuards) {
         int year, month, day, expected;
     };
     const Case cases[] = {
-        {2023, 1, 1, 1},    {2023, 3, 1, 60},   {2024, 3, 1, 61},   {2024, 12, 31, 366},
-        {2023, 12, 31, 365}, {2023, 2, 28, 59},  {2024, 2, 29, 60},  {2023, 2, 29, 32},
-        {2023, 4, 31, 91},  {2023, 4, 30, 120}, {2023, 13, 5, 5},   {2100, 3, 1, 61},
-        {2023, 0, 5, 5},    {2023, -3, 5, 5},   {2023, 6, 0, 152},  {2023, 6, -7, 152},
+        {2023, 1, 1, 1},     {2023, 3, 1, 60},   {2024, 3, 1, 61},  {2024, 12, 31, 366},
+        {2023, 12, 31, 365}, {2023, 2, 28, 59},  {2024, 2, 29, 60}, {2023, 2, 29, 32},
+        {2023, 4, 31, 91},   {2023, 4, 30, 120}, {2023, 13, 5, 5},  {2100, 3, 1, 61},
+        {2023, 0, 5, 5},     {2023, -3, 5, 5},   {2023, 6, 0, 152}, {2023, 6, -7, 152},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(DayOfYear(c.year, c.month, c.day), c.expected) << c.year << "-" << c.month << "-" << c.day;
