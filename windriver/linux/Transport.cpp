@@ -74,12 +74,30 @@ struct ReceivedFds {
     }
 };
 
+// A received frame in this thread's receive buffer. The buffer is allocated
+// once and never cleared: only the bytes the frame carried are read.
+class Frame {
+public:
+    uint8_t* data() { return Buffer(); }
+    const uint8_t* data() const { return Buffer(); }
+    std::size_t size() const { return size_; }
+    void Set(std::size_t size) { size_ = size; }
+    static std::size_t Capacity() { return wire::MaxFrameSize; }
+
+private:
+    static uint8_t* Buffer() {
+        thread_local std::unique_ptr<uint8_t[]> buffer(new uint8_t[wire::MaxFrameSize]);
+        return buffer.get();
+    }
+    std::size_t size_ = 0;
+};
+
 // One frame, waiting at most timeoutMs; false when none came whole.
-bool Receive(int fd, int timeoutMs, std::vector<uint8_t>& frame, ReceivedFds& fds) {
+bool Receive(int fd, int timeoutMs, Frame& frame, ReceivedFds& fds) {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, timeoutMs) != 1 || !(p.revents & POLLIN)) return false;
-    frame.resize(wire::MaxFrameSize);
-    iovec part{frame.data(), frame.size()};
+    frame.Set(0);
+    iovec part{frame.data(), Frame::Capacity()};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * MaxResourceItems)];
     msghdr message{};
     message.msg_iov = &part;
@@ -98,7 +116,7 @@ bool Receive(int fd, int timeoutMs, std::vector<uint8_t>& frame, ReceivedFds& fd
     }
     if (got < static_cast<ssize_t>(sizeof(wire::FrameHeader)) || (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)))
         return false;
-    frame.resize(static_cast<std::size_t>(got));
+    frame.Set(static_cast<std::size_t>(got));
     return true;
 }
 
@@ -160,7 +178,7 @@ DriverHandle Open(const std::string& device) {
     if (fd < 0) return NoDriverHandle;
     const timeval timeout{ReplyTimeoutMs / 1000, 0};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    std::vector<uint8_t> frame;
+    Frame frame;
     ReceivedFds fds;
     wire::FrameHeader welcome{};
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
@@ -260,7 +278,7 @@ uint32_t DriverRequest(uint32_t code, DriverHandle handle, void* record, uint32_
         return wire::StatusNoAnswer;
     }
 
-    std::vector<uint8_t> frame;
+    Frame frame;
     ReceivedFds fds;
     wire::FrameHeader reply{};
     if (!Receive(c->Fd, ReplyTimeoutMs, frame, fds) ||
