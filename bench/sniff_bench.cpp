@@ -9,6 +9,7 @@
 #include <cstring>
 #include <thread>
 
+#include "bench/BareRoundTrip.h"
 #include "driver/testing/TestBus.h"
 #include "sniffer/SnifferUnit.h"
 #include "windriver/WexPlxGenDriverUnit.h"
@@ -85,31 +86,7 @@ BENCHMARK(ByteTransferThroughTheService)->UseRealTime();
 constexpr std::size_t RequestBytes = sizeof(wire::FrameHeader) + sizeof(TransferRecord) + 1;
 constexpr std::size_t ReplyBytes = sizeof(wire::FrameHeader) + sizeof(TransferRecord) + 1;
 
-void BareRoundTrip(benchmark::State& state) {
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
-        state.SkipWithError("socketpair failed");
-        return;
-    }
-    std::thread echo([fd = pair[1]] {
-        uint8_t frame[ReplyBytes] = {};
-        while (recv(fd, frame, sizeof frame, 0) > 0)
-            if (send(fd, frame, ReplyBytes, MSG_NOSIGNAL) != static_cast<ssize_t>(ReplyBytes)) break;
-    });
-    uint8_t request[RequestBytes] = {}, reply[ReplyBytes];
-    for (auto _ : state) {
-        if (send(pair[0], request, sizeof request, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof request) ||
-            recv(pair[0], reply, sizeof reply, 0) != static_cast<ssize_t>(sizeof reply)) {
-            state.SkipWithError("the echo failed");
-            break;
-        }
-        benchmark::DoNotOptimize(reply);
-    }
-    shutdown(pair[0], SHUT_RDWR);
-    echo.join();
-    close(pair[0]);
-    close(pair[1]);
-}
+void BareRoundTrip(benchmark::State& state) { BareSeqpacketRoundTrip(state, RequestBytes, ReplyBytes); }
 BENCHMARK(BareRoundTrip)->UseRealTime();
 
 }  // namespace
