@@ -1,6 +1,7 @@
 // Quorrin platform layer on Linux -- the read-only registry view, answered
 // from /proc/cpuinfo and the cpufreq folder.
 #include "platform/Registry.h"
+#include "platform/linux/TextFile.h"
 
 #include <cctype>
 #include <cmath>
@@ -11,14 +12,6 @@
 
 namespace platform {
 namespace {
-
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string Trim(const std::string& s) {
     std::size_t b = s.find_first_not_of(" \t\r\n");

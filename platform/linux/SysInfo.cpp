@@ -13,17 +13,10 @@
 #include <sstream>
 
 #include "platform/Process.h"
+#include "platform/linux/TextFile.h"
 
 namespace platform {
 namespace {
-
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 uint32_t LeadingNumber(const std::string& text, std::size_t& pos) {
     uint64_t value = 0;
