@@ -6,8 +6,12 @@
 
 namespace platform {
 
-// The separator the design writes as "\".
+// The separator written as "\" on Windows.
+#ifdef _WIN32
+constexpr char PathSeparator = '\\';
+#else
 constexpr char PathSeparator = '/';
+#endif
 
 // Longest folder or path text the platform hands out (without terminator).
 constexpr std::size_t MaxPathLength = 4095;

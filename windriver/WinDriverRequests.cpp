@@ -10,7 +10,11 @@ int32_t LastErrorCode = 0;
 char LastErrorText[1024] = {};
 VersionRecord DriverVersion = {};
 
+#ifdef _WIN32
+const char* const DefaultDriverDevice = "\\\\.\\WINDRVR6";
+#else
 const char* const DefaultDriverDevice = "/run/quorrin/windrvr6";
+#endif
 
 namespace {
 std::string& Device() {

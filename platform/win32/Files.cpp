@@ -1,0 +1,105 @@
+// Quorrin platform layer -- files, folders, the current directory and drive
+// through the Win32 file services.
+#include "platform/Files.h"
+
+#include <direct.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+// A kernel handle has only 32 significant bits (also on 64-bit Windows), so it
+// travels in the int the header keeps; -1 is INVALID_HANDLE_VALUE.
+HANDLE AsHandle(int value) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value)); }
+int FromHandle(HANDLE handle) { return static_cast<int>(reinterpret_cast<intptr_t>(handle)); }
+
+}  // namespace
+
+std::string GetCurrentDir() {
+    char buffer[MaxPathLength + 1];
+    const DWORD length = ::GetCurrentDirectoryA(sizeof buffer, buffer);
+    // A length of the buffer or more is the size it would need: too long.
+    if (length == 0 || length >= sizeof buffer) return std::string();
+    return std::string(buffer, length);
+}
+
+bool SetCurrentDir(const std::string& folder) {
+    return !folder.empty() && ::SetCurrentDirectoryA(folder.c_str()) != 0;
+}
+
+bool SelectDrive(char letter) {
+    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    if (letter < 'A' || letter > 'Z') return false;
+    return ::_chdrive(letter - 'A' + 1) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+    if (path.empty()) return false;
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CanOpenForReading(const std::string& path) {
+    if (path.empty()) return false;
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(h);
+    return true;
+}
+
+File::~File() {
+    Close();
+}
+
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+// Shared for reading and writing so that a viewer can follow the log while it
+// is written.
+File File::CreateTruncate(const std::string& path) {
+    File file;
+    if (path.empty()) return file;
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        // Started programs must not inherit the log.
+        ::SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
+        file.fd_ = FromHandle(h);
+    }
+    return file;
+}
+
+bool File::Write(const char* data, std::size_t size) {
+    if (fd_ < 0) return false;
+    // WriteFile takes at most a DWORD per call and may write less: go on
+    // until the whole record is down so that no part of a line is lost.
+    while (size > 0) {
+        const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!::WriteFile(AsHandle(fd_), data, chunk, &written, nullptr) || written == 0) return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+void File::Close() {
+    if (fd_ >= 0) {
+        ::CloseHandle(AsHandle(fd_));
+        fd_ = -1;
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,162 @@
+// Quorrin platform layer -- child processes, priority classes and the WOW64
+// question through the Win32 process services.
+#include "platform/Process.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+HANDLE AsHandle(int value) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value)); }
+int FromHandle(HANDLE handle) { return static_cast<int>(reinterpret_cast<intptr_t>(handle)); }
+
+// The calling process's own start-up information (show state, placement), so
+// a started program opens the way this one was asked to.
+STARTUPINFOA CallerStartupInfo() {
+    STARTUPINFOA info{};
+    info.cb = sizeof info;
+    ::GetStartupInfoA(&info);
+    info.cb = sizeof info;
+    info.lpReserved = nullptr;
+    info.cbReserved2 = 0;
+    info.lpReserved2 = nullptr;
+    return info;
+}
+
+// One argument as the Microsoft C runtime splits a command line back.
+std::string Quoted(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, '\\');
+    return out + "\"";
+}
+
+}  // namespace
+
+ProcessHandle::~ProcessHandle() { Reset(); }
+
+ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
+    : pidfd_(std::exchange(other.pidfd_, -1)), pid_(std::exchange(other.pid_, -1)) {}
+
+ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        pidfd_ = std::exchange(other.pidfd_, -1);
+        pid_ = std::exchange(other.pid_, -1);
+    }
+    return *this;
+}
+
+// The process handle keeps the process object alive, so the call can never
+// reach another process that has taken the id.
+void ProcessHandle::Terminate(int exitCode) {
+    if (pidfd_ < 0) return;
+    ::TerminateProcess(AsHandle(pidfd_), static_cast<UINT>(exitCode));
+    Reset();
+}
+
+void ProcessHandle::Reset() {
+    if (pidfd_ >= 0) ::CloseHandle(AsHandle(pidfd_));
+    pidfd_ = -1;
+    pid_ = -1;
+}
+
+// The argument is the whole command line, as the caller built it: the
+// program's name is not put in front of it.
+bool StartProcess(const std::string& programFile, const std::string& argument, bool idle,
+                  ProcessHandle& handle) {
+    if (programFile.empty()) return false;
+    STARTUPINFOA startup = CallerStartupInfo();
+    PROCESS_INFORMATION started{};
+    std::string commandLine = argument;  // CreateProcessA may write into it
+    const DWORD flags = CREATE_DEFAULT_ERROR_MODE | (idle ? IDLE_PRIORITY_CLASS : 0);
+    if (!::CreateProcessA(programFile.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                          &startup, &started))
+        return false;
+    ::CloseHandle(started.hThread);
+    handle.Reset();
+    handle.pidfd_ = FromHandle(started.hProcess);
+    handle.pid_ = static_cast<int>(started.dwProcessId);
+    return true;
+}
+
+bool StartDetached(const std::vector<std::string>& argv) {
+    if (argv.empty() || argv[0].empty()) return false;
+    std::string commandLine;
+    for (const std::string& arg : argv) commandLine += (commandLine.empty() ? "" : " ") + Quoted(arg);
+    STARTUPINFOA startup = CallerStartupInfo();
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
+                          nullptr, &startup, &started))
+        return false;
+    // Nothing of it is kept: the handles go, the process runs on.
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    return true;
+}
+
+// The nice value each class stands for on the other system; kept so both
+// builds answer alike.
+int NiceValueFor(PriorityClass priority) {
+    switch (priority) {
+        case PriorityClass::Idle: return 19;
+        case PriorityClass::Normal: return 0;
+        case PriorityClass::High: return -10;
+        case PriorityClass::Realtime: return -20;
+    }
+    return 0;
+}
+
+bool SetProcessPriority(PriorityClass priority) {
+    DWORD value = NORMAL_PRIORITY_CLASS;
+    switch (priority) {
+        case PriorityClass::Idle: value = IDLE_PRIORITY_CLASS; break;
+        case PriorityClass::Normal: value = NORMAL_PRIORITY_CLASS; break;
+        case PriorityClass::High: value = HIGH_PRIORITY_CLASS; break;
+        case PriorityClass::Realtime: value = REALTIME_PRIORITY_CLASS; break;
+    }
+    return ::SetPriorityClass(::GetCurrentProcess(), value) != 0;
+}
+
+int CurrentNiceValue() {
+    switch (::GetPriorityClass(::GetCurrentProcess())) {
+        case IDLE_PRIORITY_CLASS: return NiceValueFor(PriorityClass::Idle);
+        case HIGH_PRIORITY_CLASS: return NiceValueFor(PriorityClass::High);
+        case REALTIME_PRIORITY_CLASS: return NiceValueFor(PriorityClass::Realtime);
+        default: return NiceValueFor(PriorityClass::Normal);
+    }
+}
+
+// Looked up at run time: Windows releases before XP SP2 lack the function,
+// and its absence means no WOW64.
+bool IsWow64Process() {
+    using IsWow64Function = BOOL(WINAPI*)(HANDLE, PBOOL);
+    HMODULE kernel = ::GetModuleHandleA("kernel32");
+    if (kernel == nullptr) return false;
+    auto function = reinterpret_cast<IsWow64Function>(
+        reinterpret_cast<void*>(::GetProcAddress(kernel, "IsWow64Process")));
+    if (function == nullptr) return false;
+    BOOL answer = 0;
+    function(::GetCurrentProcess(), &answer);
+    return answer == 1;
+}
+
+unsigned CurrentProcessId() {
+    return static_cast<unsigned>(::GetCurrentProcessId());
+}
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+// Quorrin platform layer -- the single-instance claim as a named Windows
+// mutex: whoever creates it first holds the name until its handle is closed
+// or the process ends.
+#include "platform/SingleInstance.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+HANDLE AsHandle(int value) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value)); }
+int FromHandle(HANDLE handle) { return static_cast<int>(reinterpret_cast<intptr_t>(handle)); }
+
+}  // namespace
+
+SingleInstance::~SingleInstance() { Release(); }
+
+SingleInstance::SingleInstance(SingleInstance&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+SingleInstance& SingleInstance::operator=(SingleInstance&& other) noexcept {
+    if (this != &other) {
+        Release();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+void SingleInstance::Release() {
+    if (fd_ >= 0) {
+        ::CloseHandle(AsHandle(fd_));
+        fd_ = -1;
+    }
+}
+
+ClaimResult SingleInstance::Claim(const std::string& name) {
+    Release();
+    if (name.empty() || name.size() > 107 || name.find('\0') != std::string::npos) return ClaimResult::Failed;
+    // Not inheritable: a started program must not keep the name alive.
+    HANDLE h = ::CreateMutexA(nullptr, FALSE, name.c_str());
+    const DWORD error = ::GetLastError();
+    if (h == nullptr) return error == ERROR_ACCESS_DENIED ? ClaimResult::AlreadyClaimed : ClaimResult::Failed;
+    if (error == ERROR_ALREADY_EXISTS) {  // 183: another holder made it first
+        ::CloseHandle(h);
+        return ClaimResult::AlreadyClaimed;
+    }
+    fd_ = FromHandle(h);
+    return ClaimResult::Claimed;
+}
+
+}  // namespace platform
