@@ -3,7 +3,11 @@
 #include "platform/Files.h"
 
 #include <direct.h>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+
+#include <cstdio>
 
 #include <cstdint>
 #include <utility>
@@ -16,6 +20,13 @@ namespace {
 // travels in the int the header keeps; -1 is INVALID_HANDLE_VALUE.
 HANDLE AsHandle(int value) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value)); }
 int FromHandle(HANDLE handle) { return static_cast<int>(reinterpret_cast<intptr_t>(handle)); }
+
+// Every line the programs write already ends in CR LF; the C runtime's text
+// mode would add a CR of its own (CR CR LF) to what goes to standard output
+// and standard error. This unit is part of every program that logs, so the
+// streams are switched to binary mode before main runs.
+[[maybe_unused]] const bool binaryStandardStreams =
+    (::_setmode(::_fileno(stdout), _O_BINARY), ::_setmode(::_fileno(stderr), _O_BINARY), true);
 
 }  // namespace
 

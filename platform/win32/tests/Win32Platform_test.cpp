@@ -1,6 +1,8 @@
 // Tests of the Windows platform layer against the system itself (run under
 // wine on the build machine).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <io.h>
 #include <windows.h>
 #undef GetDriveType  // the A/W macro would rename ours
 
@@ -133,6 +135,12 @@ TEST(Win32Files, CreateTruncateWritesWholeRecordsAndSharesTheFile) {
     EXPECT_FALSE(moved.Write("x", 1));
     EXPECT_TRUE(::DeleteFileA(path.c_str()));
     EXPECT_FALSE(platform::CanOpenForReading(path));
+}
+
+// A CR LF line must reach standard output as CR LF, not CR CR LF.
+TEST(Win32Files, StandardStreamsAreInBinaryMode) {
+    EXPECT_EQ(::_setmode(::_fileno(stdout), _O_BINARY), _O_BINARY);
+    EXPECT_EQ(::_setmode(::_fileno(stderr), _O_BINARY), _O_BINARY);
 }
 
 TEST(Win32Files, CurrentDirectoryAndDrive) {
