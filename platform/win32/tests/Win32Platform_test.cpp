@@ -193,6 +193,21 @@ TEST(Win32Process, StartsTheGivenProgramAndTerminatesIt) {
     handle.Terminate(1);  // an empty record: nothing happens
 }
 
+TEST(Win32Process, DetachedStartsQuoteTheirArgumentsAndKeepNothing) {
+    const std::string marker = TempFolder() + "\\" + UniqueName("detached") + ".txt";
+    // An argument with blanks reaches cmd.exe as one argument, quoted.
+    ASSERT_TRUE(platform::StartDetached({"cmd.exe", "/c", "echo done with blanks>" + marker}));
+    bool written = false;
+    for (int i = 0; i < 100 && !written; ++i) {
+        ::Sleep(50);
+        written = ReadAll(marker).find("done with blanks") != std::string::npos;
+    }
+    EXPECT_TRUE(written);
+    ::DeleteFileA(marker.c_str());
+    EXPECT_FALSE(platform::StartDetached({"no such program here.exe"}));
+    EXPECT_FALSE(platform::StartDetached({}));
+}
+
 TEST(Win32Process, PriorityClassesAreSetOnTheProcess) {
     ASSERT_TRUE(platform::SetProcessPriority(platform::PriorityClass::High));
     EXPECT_EQ(::GetPriorityClass(::GetCurrentProcess()), static_cast<DWORD>(HIGH_PRIORITY_CLASS));
