@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -33,9 +34,15 @@ bool CanOpenForReading(const std::string& path);
 class File {
 public:
     File() = default;
-    ~File();
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
+    ~File() { Close(); }
+    File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    File& operator=(File&& other) noexcept {
+        if (this != &other) {
+            Close();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 

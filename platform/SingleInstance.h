@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -15,9 +16,15 @@ enum class ClaimResult { Claimed, AlreadyClaimed, Failed };
 class SingleInstance {
 public:
     SingleInstance() = default;
-    ~SingleInstance();
-    SingleInstance(SingleInstance&& other) noexcept;
-    SingleInstance& operator=(SingleInstance&& other) noexcept;
+    ~SingleInstance() { Release(); }
+    SingleInstance(SingleInstance&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    SingleInstance& operator=(SingleInstance&& other) noexcept {
+        if (this != &other) {
+            Release();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 

@@ -38,20 +38,6 @@ bool CanOpenForReading(const std::string& path) {
     return true;
 }
 
-File::~File() {
-    Close();
-}
-
-File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
 // Linux has no share modes: other readers and writers may always open the
 // file, which is what the shared Windows open asks for.
 File File::CreateTruncate(const std::string& path) {

@@ -14,18 +14,6 @@
 
 namespace platform {
 
-SingleInstance::~SingleInstance() { Release(); }
-
-SingleInstance::SingleInstance(SingleInstance&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-SingleInstance& SingleInstance::operator=(SingleInstance&& other) noexcept {
-    if (this != &other) {
-        Release();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
 void SingleInstance::Release() {
     if (fd_ >= 0) {
         ::close(fd_);

@@ -63,20 +63,6 @@ bool CanOpenForReading(const std::string& path) {
     return true;
 }
 
-File::~File() {
-    Close();
-}
-
-File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
 // Shared for reading and writing so that a viewer can follow the log while it
 // is written.
 File File::CreateTruncate(const std::string& path) {

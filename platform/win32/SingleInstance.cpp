@@ -17,18 +17,6 @@ int FromHandle(HANDLE handle) { return static_cast<int>(reinterpret_cast<intptr_
 
 }  // namespace
 
-SingleInstance::~SingleInstance() { Release(); }
-
-SingleInstance::SingleInstance(SingleInstance&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-SingleInstance& SingleInstance::operator=(SingleInstance&& other) noexcept {
-    if (this != &other) {
-        Release();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
 void SingleInstance::Release() {
     if (fd_ >= 0) {
         ::CloseHandle(AsHandle(fd_));
