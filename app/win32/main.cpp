@@ -1,0 +1,20 @@
+// Quorrin -- the program: the one window and the loop.
+#include "app/shell/ProgramLife.h"
+#include "app/shell/RealShellServices.h"
+#include "app/win32/TMainForm.h"
+#include "app/win32/Win32MessageBoxes.h"
+#include "log/wexerrorlog.h"
+
+int main() {
+    Win32MessageBoxSink boxes;
+    SetMessageBoxSink(&boxes);
+    RealShellServices services;
+    TMainForm form(services);
+    form.Show();
+    form.RunMessageLoop();
+    // The loop can also end without a close (the session ending): the log
+    // still gets its end, the viewer and the timer still stop.
+    if (!ProgramClosing) ShutDown(form.Model());
+    SetMessageBoxSink(nullptr);
+    return 0;
+}
