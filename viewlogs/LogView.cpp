@@ -1,9 +1,6 @@
 // ViewLogs -- the following text view.
 #include "viewlogs/LogView.h"
 
-#include <algorithm>
-
-#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QScrollBar>
@@ -11,13 +8,13 @@
 
 namespace {
 
-constexpr int HeadSize = 256;
 constexpr int PollMs = 500;
 
 }  // namespace
 
 LogView::LogView(const QString& path, QWidget* parent)
-    : QWidget(parent), path_(path), text_(new QPlainTextEdit(this)), status_(new QLabel(this)) {
+    : QWidget(parent), path_(path), text_(new QPlainTextEdit(this)), status_(new QLabel(this)),
+      follower_(path.toLocal8Bit().toStdString(), viewlogs::StandardOpener()) {
     text_->setReadOnly(true);
     text_->setLineWrapMode(QPlainTextEdit::NoWrap);
     text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -45,45 +42,38 @@ void LogView::Watch() {
 
 void LogView::ShowMissing() {
     present_ = false;
-    offset_ = 0;
-    head_.clear();
     text_->clear();
-    status_->setText("The file " + path_ + " does not exist. It is shown as soon as it appears.");
+    status_->setText(QString::fromLocal8Bit(viewlogs::StatusText(follower_)));
 }
 
 void LogView::Refresh() {
     Watch();
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const viewlogs::PollResult polled = follower_.Poll();
+    switch (polled.kind) {
+    case viewlogs::PollKind::Missing:
         if (present_ || status_->text().isEmpty()) ShowMissing();
         return;
-    }
-    const QByteArray head = file.read(HeadSize);
-    const qint64 size = file.size();
-    // Shorter than what is shown, or other first bytes: a new file.
-    const bool replaced = !present_ || size < offset_ || !head.startsWith(head_);
-    if (replaced) {
+    case viewlogs::PollKind::Started:
+    case viewlogs::PollKind::Restarted:
         present_ = true;
-        offset_ = 0;
-        head_.clear();
         text_->clear();
+        break;
+    case viewlogs::PollKind::Appended:
+    case viewlogs::PollKind::Unchanged:
+        break;
     }
-    if (size > offset_ && file.seek(offset_)) {
-        const QByteArray more = file.readAll();
-        offset_ += more.size();
-        if (head_.size() < HeadSize) head_ = head.left(static_cast<int>(std::min<qint64>(offset_, HeadSize)));
-        Append(more);
-    }
-    status_->setText(path_ + "  (" + QString::number(offset_) + " bytes)");
+    if (!polled.text.empty()) Append(polled.text);
+    status_->setText(QString::fromLocal8Bit(viewlogs::StatusText(follower_)));
+    // A long file is shown a piece per turn of the event loop, so the window
+    // stays responsive while it fills.
+    if (polled.more) QTimer::singleShot(0, this, &LogView::Refresh);
 }
 
-void LogView::Append(const QByteArray& bytes) {
+void LogView::Append(const std::string& text) {
     QScrollBar* bar = text_->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
-    QString chunk = QString::fromLocal8Bit(bytes);
-    chunk.remove('\r');
     QTextCursor cursor(text_->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(chunk);
+    cursor.insertText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
     if (atEnd) bar->setValue(bar->maximum());
 }

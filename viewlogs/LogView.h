@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "viewlogs/core/LogFollower.h"
+
 class LogView : public QWidget {
     Q_OBJECT
 public:
@@ -26,8 +28,7 @@ public slots:
 
 private:
     void ShowMissing();
-    void Reload();
-    void Append(const QByteArray& bytes);
+    void Append(const std::string& text);
     void Watch();
 
     QString path_;
@@ -35,7 +36,6 @@ private:
     QLabel* status_;
     QFileSystemWatcher watcher_;
     QTimer poll_;
+    viewlogs::LogFollower follower_;
     bool present_ = false;
-    qint64 offset_ = 0;     // bytes of the file shown so far
-    QByteArray head_;       // its first bytes, to tell a replaced file
 };
