@@ -47,6 +47,11 @@ bool StartProcess(const std::string& programFile, const std::string& argument, b
 // True once the program has been executed.
 bool StartDetached(const std::vector<std::string>& argv);
 
+// Starts a batch file detached, under the system's command interpreter
+// (/bin/sh here, cmd.exe on Windows), with the file's path as its only
+// argument, in the current directory. True once the interpreter runs.
+bool StartBatchFile(const std::string& path);
+
 // Priority classes of the process as a whole (every thread).
 enum class PriorityClass { Idle, Normal, High, Realtime };
 int NiceValueFor(PriorityClass priority);

@@ -14,7 +14,6 @@ const char* const NotLoaded = "HARDWARE DRIVER NOT LOADED.  CANNOT NOT TALK TO H
 const char* const Attempting = "Attempting to install HARDWARE DRIVER..........";
 const char* const InstallFailed =
     "ATTEMPT TO INSTALL HARDWARE DRIVER FAILED.  CANNOT NOT TALK TO HARDWARE!!!!!!!!!!!!!!";
-const char* const ScriptInterpreter = "/bin/sh";
 
 InstallStarter& Starter() {
     static InstallStarter starter;
@@ -45,7 +44,7 @@ std::string InstallScriptPath(const std::string& startFolder) {
 }
 
 bool StartInstallScript(const std::string& scriptPath) {
-    return platform::StartDetached({ScriptInterpreter, scriptPath});
+    return platform::StartBatchFile(scriptPath);
 }
 
 void SetInstallStarterForTesting(InstallStarter starter) { Starter() = std::move(starter); }

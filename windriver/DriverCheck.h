@@ -15,9 +15,9 @@ std::string DriverVersionLine(uint32_t versionNumber);
 // StartFolder + "/DriverTools/WindriverLoad.bat", by plain concatenation.
 std::string InstallScriptPath(const std::string& startFolder);
 
-// Starts the install script and does not wait for it: /bin/sh with the
-// script's path as its only argument, in the current directory. True once
-// the interpreter has been executed.
+// Starts the install script and does not wait for it, under the system's
+// command interpreter, in the current directory. True once the interpreter
+// has been executed.
 bool StartInstallScript(const std::string& scriptPath);
 
 // Tests put their own start in place of StartInstallScript; an empty one

@@ -4,17 +4,11 @@
 
 #include <cstring>
 
-#include "windriver/linux/Transport.h"
+#include "windriver/Transport.h"
 
 int32_t LastErrorCode = 0;
 char LastErrorText[1024] = {};
 VersionRecord DriverVersion = {};
-
-#ifdef _WIN32
-const char* const DefaultDriverDevice = "\\\\.\\WINDRVR6";
-#else
-const char* const DefaultDriverDevice = "/run/quorrin/windrvr6";
-#endif
 
 namespace {
 std::string& Device() {

@@ -211,6 +211,8 @@ bool DirectAccessible(uint64_t address, uint64_t length);
 
 // The driver device. The program uses the fixed path; tools and tests may
 // point elsewhere.
-extern const char* const DefaultDriverDevice;  // "/run/quorrin/windrvr6"
+// The driver device of the system: "\\\\.\\WINDRVR6" on Windows, the service's
+// socket "/run/quorrin/windrvr6" here. Each transport defines its own.
+extern const char* const DefaultDriverDevice;
 void SetDriverDevice(const std::string& path);
 const std::string& DriverDevice();

@@ -186,6 +186,11 @@ bool StartDetached(const std::vector<std::string>& argvIn) {
     return report.ReadResult() == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+bool StartBatchFile(const std::string& path) {
+    if (path.empty()) return false;
+    return StartDetached({"/bin/sh", path});
+}
+
 int NiceValueFor(PriorityClass priority) {
     switch (priority) {
         case PriorityClass::Idle: return 19;

@@ -109,6 +109,31 @@ bool StartDetached(const std::vector<std::string>& argv) {
     return true;
 }
 
+// A batch file is not a program: cmd.exe runs it. With /s the outer quotes
+// are taken off whole, so a path with blanks or "&" stays one path; /d
+// keeps the machine's AutoRun commands out of it.
+bool StartBatchFile(const std::string& path) {
+    if (path.empty() || path.find('"') != std::string::npos) return false;
+    char interpreter[MAX_PATH + 1] = {};
+    const DWORD length = ::GetEnvironmentVariableA("ComSpec", interpreter, sizeof interpreter);
+    std::string program = length > 0 && length < sizeof interpreter ? std::string(interpreter, length) : "";
+    if (program.empty()) {
+        char system[MAX_PATH + 1] = {};
+        const UINT size = ::GetSystemDirectoryA(system, sizeof system);
+        if (size == 0 || size >= sizeof system) return false;
+        program = std::string(system, size) + "\\cmd.exe";
+    }
+    std::string commandLine = "cmd.exe /d /s /c \"\"" + path + "\"\"";
+    STARTUPINFOA startup = CallerStartupInfo();
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
+                          nullptr, nullptr, &startup, &started))
+        return false;
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    return true;
+}
+
 // The nice value each class stands for on the other system; kept so both
 // builds answer alike.
 int NiceValueFor(PriorityClass priority) {

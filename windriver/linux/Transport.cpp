@@ -1,6 +1,6 @@
 // Quorrin driver transport -- requests to quorrin-driverd over a
 // Unix-domain socket, standing in for DeviceIoControl on \\.\WINDRVR6.
-#include "windriver/linux/Transport.h"
+#include "windriver/Transport.h"
 
 #include <poll.h>
 #include <sys/mman.h>
@@ -16,6 +16,9 @@
 #include <vector>
 
 #include "windriver/linux/DriverWire.h"
+
+// The stand-in driver service listens here.
+const char* const DefaultDriverDevice = "/run/quorrin/windrvr6";
 
 namespace {
 

@@ -1,12 +1,15 @@
 // Quorrin driver transport -- the WinDriver kernel driver itself: the device
 // opened with CreateFileA, each request one DeviceIoControl call.
-#include "windriver/linux/Transport.h"
+#include "windriver/Transport.h"
 
 #include <windows.h>
 
 #include <cstdint>
 
 static_assert(sizeof(void*) == 4, "the request records carry 32-bit client addresses");
+
+// The WinDriver kernel driver's device.
+const char* const DefaultDriverDevice = "\\\\.\\WINDRVR6";
 
 namespace {
 

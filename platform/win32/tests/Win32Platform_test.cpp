@@ -208,6 +208,37 @@ TEST(Win32Process, DetachedStartsQuoteTheirArgumentsAndKeepNothing) {
     EXPECT_FALSE(platform::StartDetached({}));
 }
 
+TEST(Win32Process, BatchFileRunsUnderCmdInTheCurrentFolder) {
+    // Blanks and an ampersand in the folder: the path must reach cmd.exe whole.
+    const std::string folder = TempFolder() + "\\" + UniqueName("batch & more");
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string script = folder + "\\Windriver Load.bat";
+    {
+        std::ofstream out(script, std::ios::binary);
+        out << "@echo off\r\necho ran %~n0> marker.txt\r\n";
+    }
+    const std::string before = platform::GetCurrentDir();
+    ASSERT_TRUE(platform::SetCurrentDir(folder));
+    const bool started = platform::StartBatchFile(script);
+    ASSERT_TRUE(platform::SetCurrentDir(before));
+    ASSERT_TRUE(started);
+    const std::string marker = folder + "\\marker.txt";
+    bool written = false;
+    for (int i = 0; i < 200 && !written; ++i) {
+        ::Sleep(50);
+        written = ReadAll(marker).find("ran Windriver Load") != std::string::npos;
+    }
+    EXPECT_TRUE(written) << ReadAll(marker);
+    EXPECT_FALSE(platform::StartBatchFile(""));
+    EXPECT_FALSE(platform::StartBatchFile("C:\\a\"b.bat"));
+    for (int i = 0; i < 100 && ::GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
+        if (::DeleteFileA(marker.c_str())) break;
+        ::Sleep(50);
+    }
+    ::DeleteFileA(script.c_str());
+    ::RemoveDirectoryA(folder.c_str());
+}
+
 TEST(Win32Process, PriorityClassesAreSetOnTheProcess) {
     ASSERT_TRUE(platform::SetProcessPriority(platform::PriorityClass::High));
     EXPECT_EQ(::GetPriorityClass(::GetCurrentProcess()), static_cast<DWORD>(HIGH_PRIORITY_CLASS));
