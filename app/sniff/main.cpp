@@ -7,6 +7,7 @@
 #include "app/sniff/DeviceTableJson.h"
 #include "log/wexerrorlog.h"
 #include "pcinfo/PcInfoUnit.h"
+#include "platform/Files.h"
 #include "sniffer/SnifferUnit.h"
 #include "speaker/wexspeakerclass.h"
 #include "windriver/DriverCheck.h"
@@ -23,14 +24,17 @@ constexpr int ExitDriverReached = 0;
 constexpr int ExitUsage = 1;
 constexpr int ExitNoDriver = 2;
 
-const char* const Usage =
-    "usage: quorrin-sniff [--device PATH] [--json]\n"
-    "  Sniffs the PCI bus once through the driver service, prints the report\n"
-    "  and writes Quorrin.Log in the current folder.\n"
-    "  --device PATH  the driver socket to use instead of /run/quorrin/windrvr6\n"
-    "  --json         print the device table as JSON instead of the report\n"
-    "  --help         this text\n"
-    "Exit status: 0 driver reached, 2 driver not reached, 1 usage error.\n";
+std::string Usage() {
+    return std::string("usage: quorrin-sniff [--device PATH] [--json]\n"
+                       "  Sniffs the PCI bus once through the driver, prints the report\n"
+                       "  and writes Quorrin.Log in the current folder.\n"
+                       "  --device PATH  the driver device to use instead of ") +
+           DefaultDriverDevice +
+           "\n"
+           "  --json         print the device table as JSON instead of the report\n"
+           "  --help         this text\n"
+           "Exit status: 0 driver reached, 2 driver not reached, 1 usage error.\n";
+}
 
 void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
@@ -41,7 +45,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage, stdout);
+            std::fputs(Usage().c_str(), stdout);
             return ExitDriverReached;
         } else if (arg == "--json") {
             json = true;
@@ -49,12 +53,13 @@ int main(int argc, char** argv) {
             SetDriverDevice(argv[++i]);
         } else {
             std::fprintf(stderr, "quorrin-sniff: %s: %s\n%s",
-                         arg == "--device" ? "--device needs a path" : "unknown argument", arg.c_str(), Usage);
+                         arg == "--device" ? "--device needs a path" : "unknown argument", arg.c_str(), Usage().c_str());
             return ExitUsage;
         }
     }
 
-    StartErrorLog(false, SniffProgramVersion, SniffProgramName, "/");
+    const char subFolder[] = {platform::PathSeparator, '\0'};
+    StartErrorLog(false, SniffProgramVersion, SniffProgramName, subFolder);
     WritePcInfo();
     CheckDriver();
 
