@@ -183,7 +183,7 @@ TEST_F(ViewLogsWindow, FollowsTheLogAsItIsWrittenCutAndRemoved) {
     EXPECT_EQ(code, 1u);
 }
 
-TEST_F(ViewLogsWindow, ShowsALongLogWholeAndReadOnly) {
+TEST_F(ViewLogsWindow, ShowsALongLogWholeAndKeepsTheReadersPlace) {
     std::string log;
     for (int i = 0; i < 20000; ++i) log += std::to_string(100000 + i) + "  a record of the long log\r\n";
     {
@@ -197,4 +197,25 @@ TEST_F(ViewLogsWindow, ShowsALongLogWholeAndReadOnly) {
     EXPECT_TRUE(viewer.Text() == log);
     EXPECT_TRUE(GetWindowLongA(viewer.TextControl(), GWL_STYLE) & ES_READONLY);
     EXPECT_TRUE(GetWindowLongA(viewer.TextControl(), GWL_STYLE) & ES_MULTILINE);
+
+    // Shown from its end, and kept there as the log grows ...
+    const HWND text = viewer.TextControl();
+    const auto firstLine = [text] { return SendMessageA(text, EM_GETFIRSTVISIBLELINE, 0, 0); };
+    const LRESULT atEnd = firstLine();
+    EXPECT_GT(atEnd, 19000);
+    Writer writer(path_, OPEN_EXISTING);
+    std::string more;
+    for (int i = 0; i < 50; ++i) more += "appended at the end\r\n";
+    ASSERT_TRUE(writer.Append(more));
+    log += more;
+    EXPECT_TRUE(WaitFor([&] { return viewer.Text().size() == log.size(); })) << viewer.Text().size();
+    EXPECT_EQ(firstLine(), atEnd + 50);
+    // ... but a reader who scrolled up keeps their place.
+    SendMessageA(text, EM_LINESCROLL, 0, -1000);
+    const LRESULT reading = firstLine();
+    ASSERT_LT(reading, atEnd);
+    ASSERT_TRUE(writer.Append(more));
+    log += more;
+    EXPECT_TRUE(WaitFor([&] { return viewer.Text().size() == log.size(); })) << viewer.Text().size();
+    EXPECT_EQ(firstLine(), reading);
 }
