@@ -13,7 +13,10 @@ constexpr int PollMs = 500;
 }  // namespace
 
 LogView::LogView(const QString& path, QWidget* parent)
-    : QWidget(parent), path_(path), text_(new QPlainTextEdit(this)), status_(new QLabel(this)),
+    : QWidget(parent),
+      path_(path),
+      text_(new QPlainTextEdit(this)),
+      status_(new QLabel(this)),
       follower_(path.toLocal8Bit().toStdString(), viewlogs::StandardOpener()) {
     text_->setReadOnly(true);
     text_->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -50,17 +53,17 @@ void LogView::Refresh() {
     Watch();
     const viewlogs::PollResult polled = follower_.Poll();
     switch (polled.kind) {
-    case viewlogs::PollKind::Missing:
-        if (present_ || status_->text().isEmpty()) ShowMissing();
-        return;
-    case viewlogs::PollKind::Started:
-    case viewlogs::PollKind::Restarted:
-        present_ = true;
-        text_->clear();
-        break;
-    case viewlogs::PollKind::Appended:
-    case viewlogs::PollKind::Unchanged:
-        break;
+        case viewlogs::PollKind::Missing:
+            if (present_ || status_->text().isEmpty()) ShowMissing();
+            return;
+        case viewlogs::PollKind::Started:
+        case viewlogs::PollKind::Restarted:
+            present_ = true;
+            text_->clear();
+            break;
+        case viewlogs::PollKind::Appended:
+        case viewlogs::PollKind::Unchanged:
+            break;
     }
     if (!polled.text.empty()) Append(polled.text);
     status_->setText(QString::fromLocal8Bit(viewlogs::StatusText(follower_)));

@@ -40,11 +40,15 @@ public:
     }
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 }  // namespace
 
-std::unique_ptr<FileOpener> StandardOpener() { return std::make_unique<StreamOpener>(); }
+std::unique_ptr<FileOpener> StandardOpener() {
+    return std::make_unique<StreamOpener>();
+}
 
 LogFollower::LogFollower(std::string path, std::unique_ptr<FileOpener> opener, std::size_t chunk)
     : path_(std::move(path)), opener_(std::move(opener)), chunk_(std::max<std::size_t>(chunk, 1)) {}
@@ -77,7 +81,8 @@ PollResult LogFollower::Poll() {
         std::string more(static_cast<std::size_t>(std::min<std::uint64_t>(size - offset_, chunk_)), '\0');
         more.resize(file->ReadAt(offset_, more.data(), more.size()));
         offset_ += more.size();
-        if (head_.size() < HeadSize) head_ = head.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(offset_, HeadSize)));
+        if (head_.size() < HeadSize)
+            head_ = head.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(offset_, HeadSize)));
         result.text = WithoutCarriageReturns(more);
         lines_ += static_cast<std::uint64_t>(std::count(result.text.begin(), result.text.end(), '\n'));
         result.more = offset_ < size;
@@ -124,8 +129,8 @@ std::string WithCrLf(std::string_view text) {
 std::string StatusText(const LogFollower& follower) {
     if (!follower.Present())
         return "The file " + follower.Path() + " does not exist. It is shown as soon as it appears.";
-    return follower.Path() + "  (" + std::to_string(follower.Lines()) + " lines, " + std::to_string(follower.Bytes()) +
-           " bytes)";
+    return follower.Path() + "  (" + std::to_string(follower.Lines()) + " lines, " +
+           std::to_string(follower.Bytes()) + " bytes)";
 }
 
 }  // namespace viewlogs

@@ -46,8 +46,9 @@ class NativeFileOpener : public FileOpener {
 public:
     std::unique_ptr<FollowedFile> Open(const std::string& path) override {
         // A file whose deletion is pending refuses new opens: it counts as gone.
-        const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE handle =
+            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) return nullptr;
         return std::make_unique<NativeFile>(handle);
     }
@@ -55,6 +56,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<FileOpener> NativeOpener() { return std::make_unique<NativeFileOpener>(); }
+std::unique_ptr<FileOpener> NativeOpener() {
+    return std::make_unique<NativeFileOpener>();
+}
 
 }  // namespace viewlogs

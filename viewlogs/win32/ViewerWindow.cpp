@@ -70,18 +70,18 @@ void SetStatus(Viewer& viewer) {
 void Refresh(Viewer& viewer) {
     const PollResult polled = viewer.follower.Poll();
     switch (polled.kind) {
-    case PollKind::Missing:
-        if (viewer.shown) SetWindowTextA(viewer.text, "");
-        viewer.shown = false;
-        break;
-    case PollKind::Started:
-    case PollKind::Restarted:
-        SetWindowTextA(viewer.text, "");
-        viewer.shown = true;
-        break;
-    case PollKind::Appended:
-    case PollKind::Unchanged:
-        break;
+        case PollKind::Missing:
+            if (viewer.shown) SetWindowTextA(viewer.text, "");
+            viewer.shown = false;
+            break;
+        case PollKind::Started:
+        case PollKind::Restarted:
+            SetWindowTextA(viewer.text, "");
+            viewer.shown = true;
+            break;
+        case PollKind::Appended:
+        case PollKind::Unchanged:
+            break;
     }
     if (!polled.text.empty()) Append(viewer.text, WithCrLf(polled.text));
     SetStatus(viewer);
@@ -101,22 +101,24 @@ void Layout(const Viewer& viewer) {
 bool Create(Viewer& viewer, HWND window) {
     const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
     viewer.window = window;
-    viewer.text = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "",
-                                  WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
-                                      ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_NOHIDESEL,
-                                  0, 0, 0, 0, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(TextControlId)),
-                                  instance, nullptr);
-    viewer.status = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, 0, 0,
-                                    0, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(StatusControlId)),
-                                    instance, nullptr);
+    viewer.text = CreateWindowExA(
+        WS_EX_CLIENTEDGE, "EDIT", "",
+        WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
+            ES_AUTOHSCROLL | ES_NOHIDESEL,
+        0, 0, 0, 0, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(TextControlId)), instance, nullptr);
+    viewer.status = CreateWindowExA(
+        0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, 0, 0, 0, window,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(StatusControlId)), instance, nullptr);
     if (!viewer.text || !viewer.status) return false;
     // The control's default limit (about 32 KB) would cut a long log.
     SendMessageA(viewer.text, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
-    viewer.font = CreateFontA(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
+    viewer.font =
+        CreateFontA(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
     const HGDIOBJ font = viewer.font ? static_cast<HGDIOBJ>(viewer.font) : GetStockObject(ANSI_FIXED_FONT);
     SendMessageA(viewer.text, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    SendMessageA(viewer.status, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    SendMessageA(viewer.status, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+                 FALSE);
     Layout(viewer);
     Refresh(viewer);
     SetTimer(window, PollTimer, PollMs, nullptr);
@@ -131,27 +133,35 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     auto* viewer = reinterpret_cast<Viewer*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (!viewer) return DefWindowProcA(window, message, wparam, lparam);
     switch (message) {
-    case WM_CREATE: return Create(*viewer, window) ? 0 : -1;
-    case WM_SIZE: Layout(*viewer); return 0;
-    case WM_SETFOCUS: SetFocus(viewer->text); return 0;
-    case WM_TIMER:
-        if (wparam == PollTimer) Refresh(*viewer);
-        return 0;
-    case MoreToRead: Refresh(*viewer); return 0;
-    case WM_CTLCOLORSTATIC:
-        // The read-only EDIT would be grey like the status line; text on white reads better.
-        if (reinterpret_cast<HWND>(lparam) == viewer->text) {
-            SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOW));
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
-        }
-        break;
-    case WM_DESTROY:
-        KillTimer(window, PollTimer);
-        if (viewer->font) DeleteObject(viewer->font);
-        viewer->font = nullptr;
-        PostQuitMessage(0);
-        return 0;
-    default: break;
+        case WM_CREATE:
+            return Create(*viewer, window) ? 0 : -1;
+        case WM_SIZE:
+            Layout(*viewer);
+            return 0;
+        case WM_SETFOCUS:
+            SetFocus(viewer->text);
+            return 0;
+        case WM_TIMER:
+            if (wparam == PollTimer) Refresh(*viewer);
+            return 0;
+        case MoreToRead:
+            Refresh(*viewer);
+            return 0;
+        case WM_CTLCOLORSTATIC:
+            // The read-only EDIT would be grey like the status line; text on white reads better.
+            if (reinterpret_cast<HWND>(lparam) == viewer->text) {
+                SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOW));
+                return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+            }
+            break;
+        case WM_DESTROY:
+            KillTimer(window, PollTimer);
+            if (viewer->font) DeleteObject(viewer->font);
+            viewer->font = nullptr;
+            PostQuitMessage(0);
+            return 0;
+        default:
+            break;
     }
     return DefWindowProcA(window, message, wparam, lparam);
 }

@@ -1,13 +1,13 @@
 // The follower against real files in the temporary folder: what each poll
 // reports as the file appears, grows, is cut, replaced and removed.
+#include "viewlogs/core/LogFollower.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include "viewlogs/core/LogFollower.h"
 
 namespace fs = std::filesystem;
 using viewlogs::LogFollower;
@@ -56,17 +56,24 @@ struct Story {
 
 void Apply(const TempFolder& dir, const fs::path& path, const Step& step) {
     switch (step.act) {
-    case Act::None: break;
-    case Act::Create: Write(path, step.bytes, std::ios::out | std::ios::trunc); break;
-    case Act::Append: Write(path, step.bytes, std::ios::out | std::ios::app); break;
-    case Act::Remove: fs::remove(path); break;
-    case Act::Replace: {
-        const fs::path other = dir.File("next");
-        Write(other, step.bytes, std::ios::out | std::ios::trunc);
-        fs::remove(path);
-        fs::rename(other, path);
-        break;
-    }
+        case Act::None:
+            break;
+        case Act::Create:
+            Write(path, step.bytes, std::ios::out | std::ios::trunc);
+            break;
+        case Act::Append:
+            Write(path, step.bytes, std::ios::out | std::ios::app);
+            break;
+        case Act::Remove:
+            fs::remove(path);
+            break;
+        case Act::Replace: {
+            const fs::path other = dir.File("next");
+            Write(other, step.bytes, std::ios::out | std::ios::trunc);
+            fs::remove(path);
+            fs::rename(other, path);
+            break;
+        }
     }
 }
 
@@ -82,8 +89,7 @@ TEST(ViewLogsFollower, ReportsEachChangeOfTheFile) {
           {Act::None, "", PollKind::Unchanged, "", 1},
           {Act::Append, "two\r\nthree\r\n", PollKind::Appended, "two\nthree\n", 3}}},
         {"an empty file is shown, then its first bytes",
-         {{Act::Create, "", PollKind::Started, "", 0},
-          {Act::Append, "x\r\n", PollKind::Appended, "x\n", 1}}},
+         {{Act::Create, "", PollKind::Started, "", 0}, {Act::Append, "x\r\n", PollKind::Appended, "x\n", 1}}},
         {"a record in two pieces, its line end split",
          {{Act::Create, "thr", PollKind::Started, "thr", 0},
           {Act::Append, "ee\r", PollKind::Appended, "ee", 0},
@@ -97,7 +103,8 @@ TEST(ViewLogsFollower, ReportsEachChangeOfTheFile) {
           {Act::Append, "new\r\n", PollKind::Appended, "new\n", 1}}},
         {"replaced by a longer file with other first bytes",
          {{Act::Create, "short\r\n", PollKind::Started, "short\n", 1},
-          {Act::Replace, "another run entirely, longer\r\n", PollKind::Restarted, "another run entirely, longer\n", 1}}},
+          {Act::Replace, "another run entirely, longer\r\n", PollKind::Restarted,
+           "another run entirely, longer\n", 1}}},
         {"other bytes beyond the first 256 do not count as a new file",
          {{Act::Create, longHead + "\r\n", PollKind::Started, longHead + "\n", 1},
           {Act::Append, "tail\r\n", PollKind::Appended, "tail\n", 2}}},
@@ -196,10 +203,8 @@ TEST(ViewLogsLineEnds, CarriageReturnsOutAndBackIn) {
         const char* crlf;
     };
     const Case cases[] = {
-        {"a\r\nb\r\n", "a\nb\n", "a\r\nb\r\n"},
-        {"a\rb", "ab", "ab"},
-        {"\r\n\r\n", "\n\n", "\r\n\r\n"},
-        {"no end", "no end", "no end"},
+        {"a\r\nb\r\n", "a\nb\n", "a\r\nb\r\n"},    {"a\rb", "ab", "ab"},
+        {"\r\n\r\n", "\n\n", "\r\n\r\n"},          {"no end", "no end", "no end"},
         {"lf only\n", "lf only\n", "lf only\r\n"},
     };
     for (const Case& c : cases) {

@@ -1,8 +1,7 @@
 // ViewLogs.exe as Quorrin starts it: on a path with a blank, its window read
 // from outside while the file is written, cut, removed; ended with code 1.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <functional>
@@ -29,11 +28,12 @@ bool WaitFor(const std::function<bool()>& done, DWORD ms = WaitMs) {
 
 std::string TextOf(HWND control) {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return "<no answer>";
+    if (!SendMessageTimeoutA(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
+        return "<no answer>";
     std::string text(length + 1, '\0');
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutA(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                             5000, &copied))
+    if (!SendMessageTimeoutA(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_ABORTIFHUNG, 5000, &copied))
         return "<no answer>";
     text.resize(copied);
     return text;
@@ -50,8 +50,8 @@ std::string ProgramFolder() {
 class Writer {
 public:
     Writer(const std::string& path, DWORD disposition)
-        : handle_(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+        : handle_(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
     ~Writer() {
         if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
     }
@@ -77,7 +77,8 @@ public:
         std::string line = "\"" + ProgramFolder() + "ViewLogs.exe\" " + path;
         STARTUPINFOA start{};
         start.cb = sizeof start;
-        started_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &process_);
+        started_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start,
+                                  &process_);
         if (!started_) return;
         // The window is listed while it is still being created: wait until
         // it is shown, its controls there.
@@ -116,7 +117,8 @@ private:
         GetWindowThreadProcessId(window, &owner);
         char type[64] = {};
         GetClassNameA(window, type, sizeof type);
-        if (owner != viewer->process_.dwProcessId || std::string(type) != viewlogs::ViewerClassName) return TRUE;
+        if (owner != viewer->process_.dwProcessId || std::string(type) != viewlogs::ViewerClassName)
+            return TRUE;
         viewer->window_ = window;
         return FALSE;
     }
@@ -153,13 +155,15 @@ TEST_F(ViewLogsWindow, FollowsTheLogAsItIsWrittenCutAndRemoved) {
     ASSERT_TRUE(viewer.Ready());
     EXPECT_EQ(viewer.Title(), "ViewLogs - " + path_);
     EXPECT_TRUE(WaitFor([&] { return viewer.Text() == "000000  first line\r\n"; })) << viewer.Text();
-    EXPECT_TRUE(WaitFor([&] { return viewer.Status() == path_ + "  (1 lines, 20 bytes)"; })) << viewer.Status();
+    EXPECT_TRUE(WaitFor([&] { return viewer.Status() == path_ + "  (1 lines, 20 bytes)"; }))
+        << viewer.Status();
 
     // The writer keeps its handle and goes on writing while the viewer reads.
     ASSERT_TRUE(writer->Append("000001  sec"));
     ASSERT_TRUE(writer->Append("ond\r"));
     ASSERT_TRUE(writer->Append("\n"));
-    EXPECT_TRUE(WaitFor([&] { return viewer.Text() == "000000  first line\r\n000001  second\r\n"; })) << viewer.Text();
+    EXPECT_TRUE(WaitFor([&] { return viewer.Text() == "000000  first line\r\n000001  second\r\n"; }))
+        << viewer.Text();
 
     // Each program start creates the log anew, shorter than before.
     writer = std::make_unique<Writer>(path_, CREATE_ALWAYS);
@@ -168,7 +172,8 @@ TEST_F(ViewLogsWindow, FollowsTheLogAsItIsWrittenCutAndRemoved) {
 
     writer.reset();
     ASSERT_TRUE(DeleteFileA(path_.c_str())) << GetLastError();
-    EXPECT_TRUE(WaitFor([&] { return viewer.Status().find("does not exist") != std::string::npos; })) << viewer.Status();
+    EXPECT_TRUE(WaitFor([&] { return viewer.Status().find("does not exist") != std::string::npos; }))
+        << viewer.Status();
     EXPECT_NE(viewer.Status().find(path_), std::string::npos);
     EXPECT_EQ(viewer.Text(), "");
 
