@@ -18,8 +18,11 @@ constexpr std::size_t LineBufferSize = 16384;
 
 // The file name of `path` without folder and extension, for the lock name.
 std::string BaseNameOf(const std::string& path) {
-    const auto slash = path.find_last_of(platform::PathSeparator);
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // Either separator and a drive end the folder part on Windows; a name with
+    // a separator in it would not be a valid lock name there.
+    std::size_t start = path.size();
+    while (start > 0 && !platform::IsFolderBreak(path[start - 1])) --start;
+    std::string name = path.substr(start);
     const auto dot = name.find_last_of('.');
     if (dot != std::string::npos) name.resize(dot);
     return name;

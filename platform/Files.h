@@ -14,6 +14,13 @@ constexpr char PathSeparator = '\\';
 constexpr char PathSeparator = '/';
 #endif
 
+// Characters that end a folder (or drive) part of a path.
+#ifdef _WIN32
+constexpr bool IsFolderBreak(char c) { return c == '\\' || c == '/' || c == ':'; }
+#else
+constexpr bool IsFolderBreak(char c) { return c == '/'; }
+#endif
+
 // Longest folder or path text the platform hands out (without terminator).
 constexpr std::size_t MaxPathLength = 4095;
 

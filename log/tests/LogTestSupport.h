@@ -3,16 +3,18 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "log/wexerrorlog.h"
 #include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/testing/TempFolder.h"
 #include "speaker/wexspeakerclass.h"
 
 namespace logtest {
@@ -115,9 +117,8 @@ class LogTest : public testing::Test {
 protected:
     void SetUp() override {
         saved_ = fs::current_path();
-        char pattern[] = "/tmp/quorrin_log_XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = fs::canonical(pattern).string();
+        temp_ = std::make_unique<platform::testing::TempFolder>("quorrin_log_");
+        folder_ = temp_->Path();
         fs::current_path(folder_);
         SetToneSink(&tones_);
         SetMessageBoxSink(&boxes_);
@@ -129,10 +130,9 @@ protected:
         SetToneSink(nullptr);
         SetMessageBoxSink(nullptr);
         fs::current_path(saved_);
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
+        temp_.reset();
     }
-    std::string LogFile() const { return folder_ + "/Quorrin.Log"; }
+    std::string LogFile() const { return folder_ + platform::PathSeparator + "Quorrin.Log"; }
 
     std::string folder_;
     CountingSink tones_;
@@ -140,6 +140,7 @@ protected:
 
 private:
     fs::path saved_;
+    std::unique_ptr<platform::testing::TempFolder> temp_;
 };
 
 }  // namespace logtest

@@ -19,6 +19,8 @@ namespace {
 const char Start[] = "------------------PROGRAM START--------------------";
 const char End[] = "------------------PROGRAM END--------------------";
 const std::string Stamp0 = "045:09:15:02.123000";  // PinnedTime's moment
+const std::string Sep(1, platform::PathSeparator);
+const std::string Root = platform::PathSeparator == '\\' ? "C:\\" : "/";
 
 TEST_F(LogTest, StartCreatesTheLogInTheStartFolderWithBannerAndVersion) {
     ProgramClosing = true;
@@ -60,7 +62,7 @@ TEST_F(LogTest, EachRunReplacesThePreviousLog) {
 }
 
 TEST_F(LogTest, TheFileIsEmptyAsSoonAsTheLogObjectExists) {
-    const std::string path = folder_ + "/Direct.Log";
+    const std::string path = folder_ + "/Direct.Log";  // either separator on Windows
     std::ofstream(path) << "old";
     wexerrorlog log(path.c_str());
     EXPECT_TRUE(fs::exists(path));
@@ -129,11 +131,11 @@ TEST_F(LogTest, TheSubFolderIsUsedOnlyWhenItExists) {
         std::string expected;
     };
     const Case cases[] = {
-        {"\\logs\\", true, "/logs/Quorrin.Log"},
-        {"/logs/", true, "/logs/Quorrin.Log"},
-        {"\\logs\\", false, "/Quorrin.Log"},
-        {"\\", false, "/Quorrin.Log"},
-        {nullptr, false, "/Quorrin.Log"},
+        {"\\logs\\", true, Sep + "logs" + Sep + "Quorrin.Log"},
+        {"/logs/", true, "/logs/Quorrin.Log"},  // kept as given on Windows, where "/" separates too
+        {"\\logs\\", false, Sep + "Quorrin.Log"},
+        {"\\", false, Sep + "Quorrin.Log"},
+        {nullptr, false, Sep + "Quorrin.Log"},
         {"", false, "Quorrin.Log"},  // the start folder itself names a folder: joined without a separator
     };
     for (const Case& c : cases) {
@@ -153,16 +155,16 @@ TEST_F(LogTest, TheSubFolderIsUsedOnlyWhenItExists) {
 TEST_F(LogTest, MakeLogPathBuildsNoPathItCannotKeepWhole) {
     std::string path = "stale";
     StartFolder = folder_;
-    EXPECT_FALSE(MakeLogPath(nullptr, "/", path));
+    EXPECT_FALSE(MakeLogPath(nullptr, "\\", path));
     EXPECT_EQ(path, "");
-    ASSERT_TRUE(MakeLogPath("Quorrin", "/", path));
-    EXPECT_EQ(path, folder_ + "/Quorrin.Log");
+    ASSERT_TRUE(MakeLogPath("Quorrin", "\\", path));
+    EXPECT_EQ(path, folder_ + Sep + "Quorrin.Log");
 
     // Root as start folder: plain joining gives a doubled separator, which
     // the system reads as the same file.
-    StartFolder = "/";
-    ASSERT_TRUE(MakeLogPath("Quorrin", "/", path));
-    EXPECT_EQ(path, "//Quorrin.Log");
+    StartFolder = Root;
+    ASSERT_TRUE(MakeLogPath("Quorrin", "\\", path));
+    EXPECT_EQ(path, Root + Sep + "Quorrin.Log");
 
     StartFolder.clear();  // the current directory could not be read
     EXPECT_FALSE(MakeLogPath("Quorrin", "/", path));
@@ -209,7 +211,7 @@ TEST_F(LogTest, LoggingMakesTheStartFolderCurrentAgain) {
     const std::string saved = StartFolder;
     StartFolder = folder_ + "/gone";
     LogText("still written", 0);
-    EXPECT_EQ(fs::current_path().string(), folder_ + "/elsewhere");
+    EXPECT_EQ(fs::current_path().string(), (fs::path(folder_) / "elsewhere").string());
     EXPECT_NE(ReadFile(LogFile()).find("still written"), std::string::npos);
     StartFolder = saved;
 }
