@@ -12,7 +12,12 @@
 
 ProcessRecord ViewerProcess;
 
+// Windows starts a program file only by its whole name, extension included.
+#ifdef _WIN32
+const char* const ViewerProgramFile = "ViewLogs.exe";
+#else
 const char* const ViewerProgramFile = "ViewLogs";
+#endif
 
 namespace {
 

@@ -19,7 +19,8 @@ void KillProgram(ProcessRecord& record);
 void SetProgramPriority(bool high, bool realtime);
 bool IsWow64();
 
-// The viewer's file name on this platform ("ViewLogs", no extension here).
+// The viewer's file name on this platform: "ViewLogs.exe" on Windows,
+// "ViewLogs" here.
 extern const char* const ViewerProgramFile;
 
 // The folder, ending in a separator, searched for the viewer when the start

@@ -87,6 +87,9 @@ bool StartProcess(const std::string& programFile, const std::string& argument, b
     if (!::CreateProcessA(programFile.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
                           &startup, &started))
         return false;
+    // Said again on the process itself: not every system takes the class
+    // from the creation flags (wine does not).
+    if (idle) ::SetPriorityClass(started.hProcess, IDLE_PRIORITY_CLASS);
     ::CloseHandle(started.hThread);
     handle.Reset();
     handle.pidfd_ = FromHandle(started.hProcess);
