@@ -80,7 +80,7 @@ std::vector<uint8_t> Png(int width, int height, const std::vector<uint8_t>& rgb)
     return png;
 }
 
-// The window with its frame, as its own device context draws it.
+// The window with its frame, as it is on the screen.
 bool Capture(HWND window, int& width, int& height, std::vector<uint8_t>& rgb) {
     RECT outer{};
     GetWindowRect(window, &outer);
@@ -98,8 +98,11 @@ bool Capture(HWND window, int& width, int& height, std::vector<uint8_t>& rgb) {
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    bool done = PrintWindow(window, memory, 0) != FALSE;
-    if (!done) done = BitBlt(memory, 0, 0, width, height, windowDc, 0, 0, SRCCOPY) != FALSE;
+    // Another process's window cannot draw into this one's device context
+    // (PrintWindow under wine leaves it blank), so its pixels are copied.
+    HDC screen = GetDC(nullptr);
+    const bool done = BitBlt(memory, 0, 0, width, height, screen, outer.left, outer.top, SRCCOPY) != FALSE;
+    ReleaseDC(nullptr, screen);
     GdiFlush();
     rgb.resize(static_cast<std::size_t>(width) * height * 3);
     const auto* bgra = static_cast<const uint8_t*>(bits);
@@ -142,6 +145,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no report appeared\n");
         return 1;
     }
+    SetForegroundWindow(program.Window());
     // Let the caption clock and the repaint after the sniff settle.
     WaitFor([&] { return !AnswerBoxes(program.Id()).empty(); }, 1000);
     HWND window = program.Window();
