@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "log/wexerrorlog.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
+#include "platform/testing/TempFolder.h"
 #include "speaker/wexspeakerclass.h"
 #include "windriver/WinDriverRequests.h"
 
@@ -68,9 +70,8 @@ protected:
     void SetUp() override {
         oldCwd_ = platform::GetCurrentDir();
         oldDevice_ = DriverDevice();
-        char pattern[] = "/tmp/quorrin-check-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        temp_ = std::make_unique<platform::testing::TempFolder>("quorrin-check-");
+        folder_ = temp_->Path();
         ASSERT_TRUE(platform::SetCurrentDir(folder_));
         SetToneSink(&tones_);
         StartErrorLog(false, "1.2", "Quorrin", nullptr);
@@ -84,8 +85,7 @@ protected:
         SetToneSink(nullptr);
         SetDriverDevice(oldDevice_);
         platform::SetCurrentDir(oldCwd_);
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
+        temp_.reset();
     }
 
     std::vector<Record> Records() const {
@@ -120,6 +120,7 @@ protected:
 
     SilentTones tones_;
     std::string folder_, oldCwd_, oldDevice_;
+    std::unique_ptr<platform::testing::TempFolder> temp_;
     std::size_t before_ = 0;
 };
 

@@ -27,6 +27,7 @@
 #include "log/wexerrorlog.h"
 #include "platform/Clock.h"
 #include "platform/SingleInstance.h"
+#include "platform/testing/TempFolder.h"
 #include "speaker/wexspeakerclass.h"
 #include "timing/TimeUnit.h"
 
@@ -58,22 +59,16 @@ public:
 // Makes a fresh folder the current directory for one test.
 class TempStartFolder {
 public:
-    TempStartFolder() {
-        char pattern[] = "/tmp/quorrin-shell-XXXXXX";
-        path_ = ::mkdtemp(pattern);
-        previous_ = fs::current_path();
-        fs::current_path(path_);
-    }
+    TempStartFolder() : previous_(fs::current_path()) { fs::current_path(folder_.Path()); }
     ~TempStartFolder() {
         std::error_code ignored;
         fs::current_path(previous_, ignored);
-        fs::remove_all(path_, ignored);
     }
-    const std::string& Path() const { return path_; }
-    std::string LogPath() const { return path_ + "/Quorrin.Log"; }
+    const std::string& Path() const { return folder_.Path(); }
+    std::string LogPath() const { return folder_.Path() + "/Quorrin.Log"; }
 
 private:
-    std::string path_;
+    platform::testing::TempFolder folder_{"quorrin-shell-"};
     fs::path previous_;
 };
 

@@ -7,11 +7,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "app/sniff/DeviceTableJson.h"
 #include "driver/testing/TestBus.h"
+#include "platform/testing/TempFolder.h"
 #include "sniffer/tests/SimBus.h"
 
 namespace {
@@ -26,14 +28,11 @@ class SniffProgram : public testing::Test {
 protected:
     std::string dir;
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quorrin-sniff-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        temp_ = std::make_unique<platform::testing::TempFolder>("quorrin-sniff-");
+        dir = temp_->Path();
     }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
+    void TearDown() override { temp_.reset(); }
+    std::unique_ptr<platform::testing::TempFolder> temp_;
     ProgramRun Start(const std::string& arguments) {
         ProgramRun run;
         const std::string command = "cd '" + dir + "' && exec '" + BuiltProgram("quorrin-sniff") + "' " + arguments +
