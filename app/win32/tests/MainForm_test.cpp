@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+#include <exception>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -282,6 +285,22 @@ TEST_F(MainFormTest, TabMovesFromTheButtonIntoTheMemo) {
     MSG tab{form.ButtonSniff, WM_KEYDOWN, VK_TAB, 0, 0, {}};
     EXPECT_TRUE(form.PreTranslate(tab));
     EXPECT_EQ(GetFocus(), form.MemoSnif);
+}
+
+struct ThrowingServices : FakeServices {
+    void ScanBus(unsigned) override { throw std::runtime_error("scan failed"); }
+};
+
+TEST_F(MainFormTest, ExceptionFromAHandlerEndsThroughTheTerminateHandler) {
+    EXPECT_EXIT(
+        {
+            std::set_terminate([] { std::_Exit(AbnormalExitStatus); });
+            ThrowingServices throwing;
+            TMainForm form(throwing);
+            SendMessageA(form.ButtonSniff, BM_CLICK, 0, 0);
+            std::_Exit(0);  // the exception went by unnoticed
+        },
+        ::testing::ExitedWithCode(AbnormalExitStatus), "");
 }
 
 TEST_F(MainFormTest, LogBoxesCarryTheirKindsIcon) {
