@@ -191,16 +191,6 @@ bool StartBatchFile(const std::string& path) {
     return StartDetached({"/bin/sh", path});
 }
 
-int NiceValueFor(PriorityClass priority) {
-    switch (priority) {
-        case PriorityClass::Idle: return 19;
-        case PriorityClass::Normal: return 0;
-        case PriorityClass::High: return -10;
-        case PriorityClass::Realtime: return -20;
-    }
-    return 0;
-}
-
 bool SetProcessPriority(PriorityClass priority) {
     // A nice value belongs to one thread on Linux; a priority class belongs
     // to the whole process, so every thread is set.

@@ -39,21 +39,6 @@ std::map<std::string, std::string> FirstProcessor(const std::string& cpuinfo) {
 
 }  // namespace
 
-RegistryValue StringValue(const std::string& text, RegistryType type) {
-    RegistryValue v;
-    v.Type = type;
-    v.Data = text;
-    v.Data.push_back('\0');
-    return v;
-}
-
-RegistryValue DwordValue(uint32_t value) {
-    RegistryValue v;
-    v.Type = RegistryType::Dword;
-    for (int i = 0; i < 4; ++i) v.Data.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    return v;
-}
-
 RegistryKey ProcessorKeyFromCpuInfo(const std::string& cpuinfo) {
     RegistryKey key;
     std::map<std::string, std::string> cpu = FirstProcessor(cpuinfo);

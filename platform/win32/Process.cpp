@@ -137,18 +137,6 @@ bool StartBatchFile(const std::string& path) {
     return true;
 }
 
-// The nice value each class stands for on the other system; kept so both
-// builds answer alike.
-int NiceValueFor(PriorityClass priority) {
-    switch (priority) {
-        case PriorityClass::Idle: return 19;
-        case PriorityClass::Normal: return 0;
-        case PriorityClass::High: return -10;
-        case PriorityClass::Realtime: return -20;
-    }
-    return 0;
-}
-
 bool SetProcessPriority(PriorityClass priority) {
     DWORD value = NORMAL_PRIORITY_CLASS;
     switch (priority) {

@@ -8,21 +8,6 @@
 
 namespace platform {
 
-RegistryValue StringValue(const std::string& text, RegistryType type) {
-    RegistryValue value;
-    value.Type = type;
-    value.Data = text;
-    value.Data.push_back('\0');
-    return value;
-}
-
-RegistryValue DwordValue(uint32_t number) {
-    RegistryValue value;
-    value.Type = RegistryType::Dword;
-    for (int i = 0; i < 4; ++i) value.Data.push_back(static_cast<char>((number >> (8 * i)) & 0xFF));
-    return value;
-}
-
 bool OpenRegistryKey(RegistryRoot root, const std::string& path, RegistryKey& key) {
     if (root != RegistryRoot::LocalMachine) return false;
     HKEY opened = nullptr;
