@@ -20,6 +20,7 @@ struct ReportProblem {
     std::size_t Block = 0;  // where the device block (or the part) begins
     std::size_t At = 0;     // where the reading went wrong
     std::string Text;
+    bool CutOff = false;  // the text ends inside it
 };
 
 struct ReportReading {

@@ -35,7 +35,7 @@ public:
     bool Sees(std::string_view literal) const { return Rest().starts_with(literal); }
 
     bool Literal(std::string_view literal, const char* what = nullptr) {
-        if (!Sees(literal)) return Fail(what ? what : literal);
+        if (!Sees(literal)) return Fail(what ? what : literal, literal.starts_with(Rest()));
         at_ += literal.size();
         return true;
     }
@@ -50,7 +50,7 @@ public:
             value = value << 4 | static_cast<uint64_t>(HexDigit(text_[at_ + n]));
             ++n;
         }
-        if (n != digits && n != longDigits) return Fail(what);
+        if (n != digits && n != longDigits) return Fail(what, at_ + n >= text_.size());
         at_ += n;
         return true;
     }
@@ -72,7 +72,7 @@ public:
         while (n < static_cast<std::size_t>(width) && at_ + n < text_.size() && text_[at_ + n] >= '0' &&
                text_[at_ + n] <= '9')
             value = value * 10 + (text_[at_ + n++] - '0');
-        if (n == first) return Fail(what);
+        if (n == first) return Fail(what, at_ + n >= text_.size());
         if (negative) value = -value;
         at_ += n;
         return true;
@@ -85,10 +85,12 @@ public:
         return true;
     }
 
-    bool Fail(std::string_view what) {
+    // `cut`: the text ended before what was expected did.
+    bool Fail(std::string_view what, bool cut = false) {
         if (expected_.empty()) {
             expected_ = std::string(what);
             failedAt_ = at_;
+            cut_ = cut;
         }
         return false;
     }
@@ -96,8 +98,8 @@ public:
         ReportProblem p;
         p.Block = block;
         p.At = failedAt_;
-        p.Text = failedAt_ >= text_.size() ? "the text ends inside the block (cut off)"
-                                           : "expected " + Quoted(expected_);
+        p.CutOff = cut_ || failedAt_ >= text_.size();
+        p.Text = p.CutOff ? "the text ends inside the block (cut off)" : "expected " + Quoted(expected_);
         return p;
     }
 
@@ -116,6 +118,7 @@ private:
     std::size_t at_;
     std::string expected_;
     std::size_t failedAt_ = 0;
+    bool cut_ = false;
 };
 
 bool ReadHeaderLines(Reader& r, PciDeviceRecord& d) {
@@ -163,7 +166,7 @@ bool ReadFailure(Reader& r, std::string_view text, std::string_view eol, PciDevi
         return true;
     }
     r.Skip(text.size() - start);
-    return r.Fail("the failure box's closing line");
+    return r.Fail("the failure box's closing line", true);
 }
 
 template <typename Value>
@@ -315,7 +318,9 @@ ReportReading ParseSniffReport(std::string_view text, PciDeviceTableType& table)
             break;
         }
         if (rest.empty()) {
-            reading.Problems.push_back({at, at, "the report ends before its footer (cut off)"});
+            // A block cut off has said so already.
+            if (reading.Problems.empty() || !reading.Problems.back().CutOff)
+                reading.Problems.push_back({at, at, "the report ends before its footer (cut off)", true});
             break;
         }
         ReportProblem problem;

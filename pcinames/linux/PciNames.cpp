@@ -1,5 +1,6 @@
 // Quorrin PCI names -- pci.ids through libpci's pci_lookup_name, the names
 // lspci prints. Only the local list is asked: no udev database, no network.
+#include <cstdlib>
 #include <memory>
 
 extern "C" {
@@ -11,6 +12,8 @@ extern "C" {
 namespace {
 
 void Quiet(char*, ...) {}
+// Called only when libpci runs out of memory.
+[[noreturn]] void Fatal(char*, ...) { std::abort(); }
 
 struct AccessDeleter {
     void operator()(pci_access* a) const { pci_cleanup(a); }
@@ -21,7 +24,13 @@ struct AccessDeleter {
 pci_access* Access() {
     static const std::unique_ptr<pci_access, AccessDeleter> access = [] {
         pci_access* a = pci_alloc();
-        if (a) a->warning = Quiet;  // a missing or damaged list only means no names
+        if (a) {
+            // pci_alloc leaves the reporters to pci_init, which we do not
+            // need: a missing or damaged list only means no names.
+            a->warning = a->debug = Quiet;
+            a->error = Fatal;
+            a->id_lookup_mode = 0;  // no cache of network answers in the home folder
+        }
         return std::unique_ptr<pci_access, AccessDeleter>(a);
     }();
     return access.get();
