@@ -61,7 +61,17 @@ struct ExecPipe {
         for (int fd = 3; fd < 1024; ++fd)
             if (fd != reportFd) fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
-    if (idle) setpriority(PRIO_PROCESS, 0, NiceValueFor(PriorityClass::Idle));
+    // As CreateProcess gives a program the normal class, not ours: the
+    // raised priority of the program stays with it. A value above normal
+    // (the program itself started with nice) is kept, as Windows keeps a
+    // below-normal class.
+    errno = 0;
+    const int inherited = getpriority(PRIO_PROCESS, 0);
+    if (idle) {
+        setpriority(PRIO_PROCESS, 0, NiceValueFor(PriorityClass::Idle));
+    } else if (errno == 0 && inherited < NiceValueFor(PriorityClass::Normal)) {
+        setpriority(PRIO_PROCESS, 0, NiceValueFor(PriorityClass::Normal));
+    }
     execv(argv[0], argv);
     int error = errno;
     ssize_t ignored = write(reportFd, &error, sizeof error);

@@ -1,21 +1,38 @@
 // Tests of the single-instance claim: exclusive while held, gone with its
-// holder however the holder ends, never inherited by started programs.
+// holder however the holder ends, never inherited by started programs, each
+// user's own.
 #include "platform/SingleInstance.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "platform/testing/RuntimeFolder.h"
 
 using platform::ClaimResult;
 using platform::SingleInstance;
 
 namespace {
+
+// Every claim of these tests lands in a runtime folder of their own.
+class OwnRuntimeFolder : public ::testing::Environment {
+public:
+    void SetUp() override { folder_.Use(); }
+
+private:
+    platform::testing::RuntimeFolder folder_;
+};
+[[maybe_unused]] const auto* const runtime = ::testing::AddGlobalTestEnvironment(new OwnRuntimeFolder);
 
 // A name no other test process (or a running Quorrin) uses.
 std::string UniqueName(const char* what) {
@@ -39,6 +56,8 @@ TEST(SingleInstance, NamesOutsideTheLimitsAreRefused) {
         {"", ClaimResult::Failed},
         {std::string(108, 'q'), ClaimResult::Failed},
         {std::string("Pro\0tect", 8), ClaimResult::Failed},
+        {"Pro/tect", ClaimResult::Failed},
+        {"..", ClaimResult::Failed},
         {UniqueName("x") + std::string(107 - UniqueName("x").size(), 'y'), ClaimResult::Claimed},
         {UniqueName("Short"), ClaimResult::Claimed},
     };
@@ -149,6 +168,75 @@ TEST(SingleInstance, StartedProgramsDoNotInheritTheClaim) {
 
     ::kill(child, SIGKILL);
     Reap(child);
+}
+
+// What a claim of a user's gives while the other holds the same name.
+TEST(SingleInstance, EachUserHasTheirOwnClaims) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a second user needs root";
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    platform::testing::RuntimeFolder theirs(nobody->pw_uid, nobody->pw_gid);
+    const std::string name = UniqueName("Users");
+    SingleInstance mine;
+    ASSERT_EQ(mine.Claim(name), ClaimResult::Claimed);
+
+    int report[2], done[2];
+    ASSERT_EQ(::pipe(report), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        mine.Release();  // the child's copy of root's descriptor, not root's claim
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) {
+            ::_exit(2);
+        }
+        ::setenv("XDG_RUNTIME_DIR", theirs.Path().c_str(), 1);
+        SingleInstance first, second;
+        const char results[] = {static_cast<char>('0' + static_cast<int>(first.Claim(name))),
+                                static_cast<char>('0' + static_cast<int>(second.Claim(name)))};
+        char byte = 0;
+        if (::write(report[1], results, 2) != 2 || ::read(done[0], &byte, 1) < 0) ::_exit(2);
+        ::_exit(0);
+    }
+    char results[2] = {};
+    ASSERT_EQ(::read(report[0], results, 2), 2);
+    EXPECT_EQ(results[0], '0' + static_cast<int>(ClaimResult::Claimed)) << "root's claim blocked nobody's";
+    EXPECT_EQ(results[1], '0' + static_cast<int>(ClaimResult::AlreadyClaimed)) << "nobody's second claim";
+    // While nobody holds it, root's claim is not blocked either.
+    mine.Release();
+    EXPECT_EQ(mine.Claim(name), ClaimResult::Claimed) << "nobody's claim blocked root's";
+    ASSERT_EQ(::write(done[1], "x", 1), 1);
+    EXPECT_EQ(Reap(child), 0);
+    for (int fd : {report[0], report[1], done[0], done[1]}) ::close(fd);
+}
+
+// A runtime folder another user owns or can write is passed over: whoever
+// can make the file there could hold or fake the claim.
+TEST(SingleInstance, ARuntimeFolderOthersCouldWriteIsNotUsed) {
+    const passwd* nobody = ::getpwnam("nobody");
+    struct Case {
+        const char* what;
+        mode_t mode;
+        bool foreignOwner;
+    };
+    const Case cases[] = {{"writable by all", 0777, false}, {"nobody's", 0700, true}};
+    for (const Case& c : cases) {
+        if (c.foreignOwner && (::geteuid() != 0 || nobody == nullptr)) continue;
+        platform::testing::RuntimeFolder folder(c.foreignOwner ? nobody->pw_uid : ::geteuid(),
+                                                c.foreignOwner ? nobody->pw_gid : ::getegid());
+        ::chmod(folder.Path().c_str(), c.mode);
+        folder.Use();
+        const std::string name = UniqueName("Foreign");
+        SingleInstance guard;
+        EXPECT_NE(guard.Claim(name), ClaimResult::AlreadyClaimed) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(folder.Path() + "/" + name)) << c.what;
+        guard.Release();
+        // It went to this user's fallback folder instead.
+        const std::string uid = std::to_string(::geteuid());
+        for (const std::string& fallback : {"/run/user/" + uid, "/tmp/quorrin-" + uid}) {
+            ::unlink((fallback + "/" + name).c_str());
+        }
+    }
 }
 
 }  // namespace
