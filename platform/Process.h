@@ -43,9 +43,10 @@ bool StartProcess(const std::string& programFile, const std::string& argument, b
                   ProcessHandle& handle);
 
 // Starts argv[0] with the arguments argv in the current directory, at normal
-// priority as StartProcess does, and lets it run on unobserved: it is started through an intermediate child
-// that is reaped at once, so it never becomes our zombie and we hold nothing of it. True once the program has
-// been executed.
+// priority as StartProcess does, and lets it run on unobserved: it is started
+// through an intermediate child that is reaped at once, so it never becomes
+// our zombie and we hold nothing of it. True once the program has been
+// executed.
 bool StartDetached(const std::vector<std::string>& argv);
 
 // Starts a batch file detached, under the system's command interpreter

@@ -61,10 +61,9 @@ struct ExecPipe {
         for (int fd = 3; fd < 1024; ++fd)
             if (fd != reportFd) fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
-    // As CreateProcess gives a program the normal class, not ours: the
-    // raised priority of the program stays with it. A value above normal
-    // (the program itself started with nice) is kept, as Windows keeps a
-    // below-normal class.
+    // CreateProcess gives a program the normal class, not ours: our raised
+    // priority stays ours. A value above normal (we were started with nice)
+    // is passed on, as Windows passes on a below-normal class.
     errno = 0;
     const int inherited = getpriority(PRIO_PROCESS, 0);
     if (idle) {
