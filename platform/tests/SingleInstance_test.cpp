@@ -1,10 +1,9 @@
 // Tests of the single-instance claim: exclusive while held, gone with its
-// holder however the holder ends, never inherited by started programs, each
-// user's own.
+// holder however the holder ends, never inherited by started programs, kept
+// in a folder no other user can write.
 #include "platform/SingleInstance.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -168,46 +167,6 @@ TEST(SingleInstance, StartedProgramsDoNotInheritTheClaim) {
 
     ::kill(child, SIGKILL);
     Reap(child);
-}
-
-// What a claim of a user's gives while the other holds the same name.
-TEST(SingleInstance, EachUserHasTheirOwnClaims) {
-    if (::geteuid() != 0) GTEST_SKIP() << "a second user needs root";
-    const passwd* nobody = ::getpwnam("nobody");
-    ASSERT_NE(nobody, nullptr);
-    platform::testing::RuntimeFolder theirs(nobody->pw_uid, nobody->pw_gid);
-    const std::string name = UniqueName("Users");
-    SingleInstance mine;
-    ASSERT_EQ(mine.Claim(name), ClaimResult::Claimed);
-
-    int report[2], done[2];
-    ASSERT_EQ(::pipe(report), 0);
-    ASSERT_EQ(::pipe(done), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        mine.Release();  // the child's copy of root's descriptor, not root's claim
-        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) {
-            ::_exit(2);
-        }
-        ::setenv("XDG_RUNTIME_DIR", theirs.Path().c_str(), 1);
-        SingleInstance first, second;
-        const char results[] = {static_cast<char>('0' + static_cast<int>(first.Claim(name))),
-                                static_cast<char>('0' + static_cast<int>(second.Claim(name)))};
-        char byte = 0;
-        if (::write(report[1], results, 2) != 2 || ::read(done[0], &byte, 1) < 0) ::_exit(2);
-        ::_exit(0);
-    }
-    char results[2] = {};
-    ASSERT_EQ(::read(report[0], results, 2), 2);
-    EXPECT_EQ(results[0], '0' + static_cast<int>(ClaimResult::Claimed)) << "root's claim blocked nobody's";
-    EXPECT_EQ(results[1], '0' + static_cast<int>(ClaimResult::AlreadyClaimed)) << "nobody's second claim";
-    // While nobody holds it, root's claim is not blocked either.
-    mine.Release();
-    EXPECT_EQ(mine.Claim(name), ClaimResult::Claimed) << "nobody's claim blocked root's";
-    ASSERT_EQ(::write(done[1], "x", 1), 1);
-    EXPECT_EQ(Reap(child), 0);
-    for (int fd : {report[0], report[1], done[0], done[1]}) ::close(fd);
 }
 
 // A runtime folder another user owns or can write is passed over: whoever

@@ -191,28 +191,6 @@ TEST_F(SniffProgram, JsonCarriesEveryField) {
     EXPECT_NE(run.Log.find("PCI Sniff Results.  Found 3 PCI Devices on the Bus"), std::string::npos);
 }
 
-TEST_F(SniffProgram, ARunningCopyKeepsItsLogAndASecondEndsWithThree) {
-    StalledDriver driver(dir + "/stalled");
-    const pid_t first = Launch("first", {"--device", driver.Socket()});
-    ASSERT_TRUE(driver.WaitForClient()) << "the first copy never came to its driver check";
-    const std::string before = ReadText(dir + "/Quorrin.Log");
-    ASSERT_NE(before.find("PROGRAM START"), std::string::npos);
-
-    const ProgramRun second = Start("--device '" + driver.Socket() + "'");
-    EXPECT_EQ(second.Status, 3);
-    EXPECT_EQ(Errors(), "ALREADY HAVE THE PROGRAM RUNNING.  KILL IT FIRST!\n");
-    EXPECT_EQ(second.Out, "");
-    EXPECT_EQ(second.Log, before) << "the second copy touched the first one's log";
-
-    driver.Release();
-    const int status = Reap(first);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << "wait status " << status;
-    const auto records = simbus::LogFolder::Parse(ReadText(dir + "/Quorrin.Log"));
-    ASSERT_FALSE(records.empty());
-    EXPECT_EQ(records.front().Message, "------------------PROGRAM START--------------------");
-    EXPECT_EQ(records.back().Message, EndBanner);
-}
-
 // SIGTERM, SIGHUP and SIGINT while the driver check waits: the check ends,
 // the scan is left out, the log gets its end, and the signal ends the copy.
 TEST_F(SniffProgram, EndedFromOutsideItStillEndsTheLog) {
