@@ -319,7 +319,8 @@ TEST_F(ProgramTest, LosingTheDisplayStillEndsTheLogAndTheViewer) {
     ::waitpid(server, nullptr, 0);
     ASSERT_TRUE(viewerUp) << "the window never came up on display " << number << ReadFile(control / "errors");
     const pid_t viewer = std::stoi(ReadFile(control / "viewer"));
-    EXPECT_TRUE(ExitedWith(program.Wait(), 1));
+    const int status = program.Wait();
+    EXPECT_TRUE(ExitedWith(status, 1)) << "wait status " << status << "\n" << ReadFile(control / "errors");
     const auto lines = Lines(ReadFile(start / "Quorrin.Log"));
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(Message(lines.back()), EndBanner);
