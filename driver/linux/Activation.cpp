@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <systemd/sd-daemon.h>
 
+#include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace driverd {
 
