@@ -73,6 +73,10 @@ public:
             unlink(path_.c_str());
     }
     bool Open(const ServerOptions& options, std::string& error) {
+        if (options.ListenFd >= 0) {
+            fd_ = options.ListenFd;
+            return true;
+        }
         path_ = options.SocketPath;
         sockaddr_un address;
         if (!FillAddress(path_, address)) {
@@ -214,15 +218,20 @@ int RunServer(DriverService& service, const ServerOptions& options) {
         close(clients[i].Fd);
         clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
     };
+    // A connection that arrives as the idle time ends stays queued on the
+    // socket; under socket activation the manager then starts us again.
+    const int idleMs = options.IdleSeconds > 0 ? options.IdleSeconds * 1000 : -1;
     bool running = true;
     while (running) {
         std::vector<pollfd> fds{{signals, POLLIN, 0}, {listener.Fd(), POLLIN, 0}};
         for (const Client& c : clients) fds.push_back({c.Fd, POLLIN, 0});
-        if (poll(fds.data(), fds.size(), -1) < 0) {
+        const int ready = poll(fds.data(), fds.size(), clients.empty() ? idleMs : -1);
+        if (ready < 0) {
             if (errno == EINTR) continue;
             Say(Error("poll"));
             break;
         }
+        if (ready == 0) break;
         if (fds[0].revents) running = false;
         if (fds[1].revents & POLLIN) {
             const int fd = accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);

@@ -23,11 +23,15 @@ struct ServerOptions {
     std::string SocketPath = DefaultSocketPath;
     bool CreateFolder = false;    // create the socket's folder (0755) when missing
     std::FILE* Trace = nullptr;   // "<code hex8> <status hex8>" per answered request
+    int ListenFd = -1;            // a listening socket handed over (socket activation): served as it is
+    int IdleSeconds = 0;          // end after this long without a client; 0: never
 };
 
 // Binds the socket (replacing one left by a crashed service, refusing when
 // another service answers on it), prints "ready", serves until SIGTERM or
-// SIGINT, removes the socket. Returns the exit status; messages go to stderr.
+// SIGINT or the idle time, removes the socket. A handed-over socket is served
+// as it is: nothing is bound, changed or removed. Returns the exit status;
+// messages go to stderr.
 int RunServer(DriverService& service, const ServerOptions& options);
 
 }  // namespace driverd
