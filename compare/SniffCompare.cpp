@@ -167,8 +167,8 @@ std::vector<Difference> Differences(const PciDeviceRecord& a, const PciDeviceRec
     return out;
 }
 
-// Memory that the card check cannot match (above 4 GiB) also gives code 7:
-// a limit of the check, not a fault of the card.
+// Memory above 4 GiB also gives code 7: the card check matches 32-bit
+// addresses only. Worth saying, since it is then the likely cause.
 bool MemoryAbove4GiB(const PciDeviceRecord& d) {
     for (int i = 0; i < d.NumMemAddresses && i < 8; ++i)
         if (d.MemAddress[i] > 0xFFFFFFFFu || d.MemPhysicalAddress[i] > 0xFFFFFFFFu) return true;
@@ -196,9 +196,10 @@ std::vector<std::pair<FindingKind, std::string>> FindingsOf(const PciDeviceRecor
         if (all(0x0000) && !NotRegistered(d))
             found.emplace_back(FindingKind::EepromSilent, "PLX EEPROM reads all 0000 (no answer)");
     }
-    if (d.FailCode == 7 && (d.ConfigRegs[1] & 0x2) && !MemoryAbove4GiB(d))
+    if (d.FailCode == 7 && (d.ConfigRegs[1] & 0x2))
         found.emplace_back(FindingKind::DecodeOnCode7,
-                           "memory decode is on, yet no memory space was active (code 7)");
+                           std::string("memory decode is on, yet no memory space was active (code 7)") +
+                               (MemoryAbove4GiB(d) ? "; its memory lies above 4 GiB, beyond the card check" : ""));
     if (NotRegistered(d))
         found.emplace_back(FindingKind::NotRegistered, "could not be registered with the driver (code " +
                                                            std::to_string(d.FailCode) + ": " +

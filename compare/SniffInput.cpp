@@ -175,7 +175,22 @@ bool ReadJson(std::string_view text, int wanted, Sniff& sniff, std::string& erro
     }
     sniff.Kind = SourceKind::Json;
     for (const std::string& skipped : r.Skipped) sniff.Problems.push_back({0, skipped + "; left out"});
+    if (r.Skipped.empty() && sniff.Table->Count != std::clamp(r.Count, 0, PciTableCapacity))
+        sniff.Problems.push_back({0, "the table counts " + std::to_string(r.Count) + " devices, " +
+                                         std::to_string(sniff.Table->Count) + " follow"});
     return true;
+}
+
+// A log whose first lines were lost or edited is still a log: any line that
+// starts a record says so (no report line looks like one).
+bool HoldsLogRecord(std::string_view text) {
+    for (std::size_t line = 0; line < text.size();) {
+        if (StartsLogRecord(text.substr(line))) return true;
+        const std::size_t lf = text.find('\n', line);
+        if (lf == std::string_view::npos) break;
+        line = lf + 1;
+    }
+    return false;
 }
 
 }  // namespace
@@ -197,7 +212,7 @@ const char* SourceKindName(SourceKind kind) {
 bool ReadSniff(std::string_view text, int wanted, Sniff& sniff, std::string& error) {
     const std::string_view start = WithoutLeadingBlanks(text);
     if (start.starts_with('{')) return ReadJson(text, wanted, sniff, error);
-    if (StartsLogRecord(start)) return ReadLog(text, wanted, sniff, error);
+    if (HoldsLogRecord(start)) return ReadLog(text, wanted, sniff, error);
     const std::string_view eol = ReportLineEnd(text);
     const std::string header = std::string(eol) + std::string(reporttext::DashLine72Length, '-') +
                                std::string(eol) + std::string(reporttext::DashLine72Length, '-') +

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "driver/testing/TestBus.h"
+#include "platform/testing/RuntimeFolder.h"
 #include "platform/testing/TempFolder.h"
 #include "sniffer/SnifferUnit.h"
 #include "sniffer/tests/SimBus.h"
@@ -39,12 +40,14 @@ class CompareProgram : public testing::Test {
 protected:
     platform::testing::TempFolder temp_{"quorrin-compare-"};
     std::string dir = temp_.Path();
+    // The single-instance guard of this test's sniffs alone.
+    platform::testing::RuntimeFolder runtime_;
 
     std::string In(const std::string& name) const { return dir + "/" + name; }
     ProgramRun Start(const std::string& program, const std::string& arguments) const {
         ProgramRun run;
         const std::string command =
-            "cd '" + dir + "' && exec '" + program + "' " + arguments + " 2>'" + dir + "/stderr'";
+            "cd '" + dir + "' && XDG_RUNTIME_DIR='" + runtime_.Path() + "' exec '" + program + "' " + arguments + " 2>'" + dir + "/stderr'";
         std::FILE* p = popen(command.c_str(), "r");
         if (!p) return run;
         char buffer[4096];

@@ -69,6 +69,8 @@ struct CompareCase {
     bool AllBits = false;
 };
 
+void PrintTo(const CompareCase& c, std::ostream* out) { *out << c.Name; }
+
 class SniffPairs : public testing::TestWithParam<CompareCase> {};
 
 TEST_P(SniffPairs, ListWhatDiffers) {
@@ -156,8 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
                         nic.IsPlx = true;  // all zero
                     },
                     {"00:03.0 current eeprom-silent", "02:04.0 both eeprom-blank"}},
-        // Code 7 with memory decode on is a finding, unless the memory lies
-        // above 4 GiB where the card check cannot match it.
+        // Code 7 with memory decode on is a finding, memory above 4 GiB or not.
         CompareCase{"DecodeOnCodeSeven",
                     [](PciDeviceRecord& nic, PciDeviceRecord& plx) {
                         nic.FailCode = plx.FailCode = 7;
@@ -170,7 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                         plx.ConfigRegs[4] = 0x00000004;
                         plx.ConfigRegs[5] = 0x40;
                     },
-                    {"00:03.0 config 0x04 command/status: 02900007 -> 02900005", "00:03.0 baseline decode-on-code-7"}}),
+                    {"00:03.0 config 0x04 command/status: 02900007 -> 02900005", "00:03.0 baseline decode-on-code-7",
+                     "02:04.0 both decode-on-code-7"}}),
     [](const testing::TestParamInfo<CompareCase>& info) { return std::string(info.param.Name); });
 
 }  // namespace

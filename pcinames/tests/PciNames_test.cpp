@@ -14,7 +14,7 @@ TEST(PciNames, KnownIdentifiersHaveTheirNamesUnknownOnesNone) {
     EXPECT_EQ(pcinames::DeviceName(0x10B5, 0x9056), "PCI9056 32-bit 66MHz PCI <-> IOBus Bridge");
     // Only the low 16 bits are an identifier, as the report shows them.
     EXPECT_EQ(pcinames::VendorName(0x910B5), "PLX Technology, Inc.");
-    EXPECT_EQ(pcinames::DeviceName(0x10B5, 0x1), "");
+    EXPECT_EQ(pcinames::DeviceName(0x10B5, 0xFFFE), "");
     EXPECT_EQ(pcinames::VendorName(0x0002), "");
 }
 
