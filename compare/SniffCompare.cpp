@@ -197,9 +197,10 @@ std::vector<std::pair<FindingKind, std::string>> FindingsOf(const PciDeviceRecor
             found.emplace_back(FindingKind::EepromSilent, "PLX EEPROM reads all 0000 (no answer)");
     }
     if (d.FailCode == 7 && (d.ConfigRegs[1] & 0x2))
-        found.emplace_back(FindingKind::DecodeOnCode7,
-                           std::string("memory decode is on, yet no memory space was active (code 7)") +
-                               (MemoryAbove4GiB(d) ? "; its memory lies above 4 GiB, beyond the card check" : ""));
+        found.emplace_back(
+            FindingKind::DecodeOnCode7,
+            std::string("memory decode is on, yet no memory space was active (code 7)") +
+                (MemoryAbove4GiB(d) ? "; its memory lies above 4 GiB, beyond the card check" : ""));
     if (NotRegistered(d))
         found.emplace_back(FindingKind::NotRegistered, "could not be registered with the driver (code " +
                                                            std::to_string(d.FailCode) + ": " +
@@ -208,16 +209,17 @@ std::vector<std::pair<FindingKind, std::string>> FindingsOf(const PciDeviceRecor
 }
 
 std::vector<Finding> Findings(const PciDeviceRecord* a, const PciDeviceRecord* b) {
-    const auto fa = a ? FindingsOf(*a) : decltype(FindingsOf(*a)){};
-    const auto fb = b ? FindingsOf(*b) : decltype(FindingsOf(*b)){};
+    using Found = std::vector<std::pair<FindingKind, std::string>>;
+    const Found fa = a ? FindingsOf(*a) : Found{};
+    const Found fb = b ? FindingsOf(*b) : Found{};
+    const auto has = [](const Found& list, FindingKind kind) {
+        return std::any_of(list.begin(), list.end(), [kind](const auto& f) { return f.first == kind; });
+    };
     std::vector<Finding> out;
-    for (const auto& [kind, text] : fa) {
-        const bool both = std::any_of(fb.begin(), fb.end(), [&](const auto& f) { return f.first == kind; });
-        out.push_back({both ? Side::Both : Side::Baseline, kind, text});
-    }
-    for (const auto& [kind, text] : fb)
-        if (std::none_of(fa.begin(), fa.end(), [&](const auto& f) { return f.first == kind; }))
-            out.push_back({Side::Current, kind, text});
+    for (const auto& f : fa)
+        out.push_back({has(fb, f.first) ? Side::Both : Side::Baseline, f.first, f.second});
+    for (const auto& f : fb)
+        if (!has(fa, f.first)) out.push_back({Side::Current, f.first, f.second});
     return out;
 }
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 #include "app/sniff/DeviceTableJson.h"
 #include "log/LogReader.h"
@@ -229,7 +228,10 @@ bool LoadSniff(const std::string& path, int wanted, Sniff& sniff, std::string& e
         error = path + ": cannot be read";
         return false;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    char block[1 << 16];
+    while (in.read(block, sizeof block) || in.gcount() > 0)
+        text.append(block, static_cast<std::size_t>(in.gcount()));
     if (in.bad()) {
         error = path + ": cannot be read";
         return false;

@@ -151,6 +151,10 @@ DeviceTableJsonReading ReadDeviceTableJson(std::string_view text, PciDeviceTable
         reading.Error = "not valid JSON";
         reading.ErrorOffset = e.byte > 0 ? e.byte - 1 : 0;
         return reading;
+    } catch (const nlohmann::json::exception&) {
+        // A number no double holds (1e999) is refused without its place.
+        reading.Error = "not valid JSON (a number out of range)";
+        return reading;
     }
     const auto count = j.is_object() ? j.find("Count") : j.end();
     const auto devices = j.is_object() ? j.find("Devices") : j.end();

@@ -46,8 +46,8 @@ protected:
     std::string In(const std::string& name) const { return dir + "/" + name; }
     ProgramRun Start(const std::string& program, const std::string& arguments) const {
         ProgramRun run;
-        const std::string command =
-            "cd '" + dir + "' && XDG_RUNTIME_DIR='" + runtime_.Path() + "' exec '" + program + "' " + arguments + " 2>'" + dir + "/stderr'";
+        const std::string command = "cd '" + dir + "' && XDG_RUNTIME_DIR='" + runtime_.Path() + "' exec '" +
+                                    program + "' " + arguments + " 2>'" + dir + "/stderr'";
         std::FILE* p = popen(command.c_str(), "r");
         if (!p) return run;
         char buffer[4096];
@@ -58,14 +58,17 @@ protected:
         run.Err = ReadFile(dir + "/stderr");
         return run;
     }
-    ProgramRun Compare(const std::string& arguments) const { return Start(BuiltProgram("quorrin-compare"), arguments); }
+    ProgramRun Compare(const std::string& arguments) const {
+        return Start(BuiltProgram("quorrin-compare"), arguments);
+    }
 };
 
 std::string SmallBus() {
-    return simbus::BusJson({simbus::SimFunction(0, 0, 0).Ids(0x8086, 0x1237),
-                            simbus::SimFunction(0, 3, 0).Ids(0x8086, 0x100E).Memory(0, 0xFEBC0000, 0x20000).Interrupt(11),
-                            simbus::PlxBoard(2, 4, 0x9056, simbus::PatternWords(64, 5)),
-                            simbus::PlxBoard(3, 0, 0x9080, {}, 0xF1000000, 0xE100).Fault("register-refused")});
+    return simbus::BusJson(
+        {simbus::SimFunction(0, 0, 0).Ids(0x8086, 0x1237),
+         simbus::SimFunction(0, 3, 0).Ids(0x8086, 0x100E).Memory(0, 0xFEBC0000, 0x20000).Interrupt(11),
+         simbus::PlxBoard(2, 4, 0x9056, simbus::PatternWords(64, 5)),
+         simbus::PlxBoard(3, 0, 0x9080, {}, 0xF1000000, 0xE100).Fault("register-refused")});
 }
 
 std::string Lf(std::string text) {
@@ -100,7 +103,8 @@ TEST_F(CompareProgram, LogReportAndJsonOfOneSniffAgreeWithEachOtherAndALiveSniff
     EXPECT_NE(kinds.Out.find("current:  c (json, sniff 1 of 1): 4 functions\n"), std::string::npos);
     const ProgramRun live = Compare("b --device '" + bus.Socket() + "'");
     EXPECT_EQ(live.Status, 0) << live.Out << live.Err;
-    EXPECT_NE(live.Out.find("current:  live sniff through " + bus.Socket() + ": 4 functions"), std::string::npos);
+    EXPECT_NE(live.Out.find("current:  live sniff through " + bus.Socket() + ": 4 functions"),
+              std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(In("Quorrin.Log.live"))) << "a live sniff writes no log";
     // The failed registration and its zero EEPROM: one finding on both sides, not two.
     EXPECT_NE(live.Out.find("  finding (both): could not be registered with the driver (code 9: The "
@@ -138,7 +142,8 @@ TEST_F(CompareProgram, SeveralSniffsInOneLogLastCompleteUnlessNamed) {
     // --sniff holds for the files named after it.
     const ProgramRun cut = Compare("a.txt --sniff 3 Quorrin.Log");
     EXPECT_EQ(cut.Status, 4);
-    EXPECT_NE(cut.Out.find("current:  Quorrin.Log (log, sniff 3 of 3, cut off): 1 function\n"), std::string::npos)
+    EXPECT_NE(cut.Out.find("current:  Quorrin.Log (log, sniff 3 of 3, cut off): 1 function\n"),
+              std::string::npos)
         << cut.Out;
     EXPECT_NE(cut.Out.find(": the text ends inside the block (cut off)\n"), std::string::npos) << cut.Out;
     const ProgramRun beyond = Compare("a.txt --sniff 4 Quorrin.Log");
@@ -161,11 +166,14 @@ TEST_F(CompareProgram, ADamagedBlockIsNamedByLineAndTheRestCompared) {
     WriteFile(In("damaged"), damaged);
     const ProgramRun run = Compare("report damaged");
     EXPECT_EQ(run.Status, 4);
-    EXPECT_NE(run.Out.find("  damaged:30: device block at line 30 skipped: line 41: expected \"   NumIOAddresses \"\n"),
-              std::string::npos)
+    EXPECT_NE(
+        run.Out.find(
+            "  damaged:30: device block at line 30 skipped: line 41: expected \"   NumIOAddresses \"\n"),
+        std::string::npos)
         << run.Out;
     EXPECT_NE(run.Out.find("\n00:01.0  0000:0000\n  only in baseline\n"), std::string::npos) << run.Out;
-    EXPECT_NE(run.Out.find("2 functions matched by location, none differs, 1 only in baseline"), std::string::npos);
+    EXPECT_NE(run.Out.find("2 functions matched by location, none differs, 1 only in baseline"),
+              std::string::npos);
 }
 
 TEST_F(CompareProgram, ExitCodesAndWhatTheySay) {
@@ -173,6 +181,7 @@ TEST_F(CompareProgram, ExitCodesAndWhatTheySay) {
     WriteFile(In("empty"), FormatSniffReport(*t));
     WriteFile(In("garbage"), "hello\n");
     WriteFile(In("broken.json"), "{\n \"Count\": 1,\n \"Devices\": [\n");
+    WriteFile(In("huge.json"), "{\"Count\": 1e999, \"Devices\": []}");
     const struct {
         const char* Arguments;
         int Status;
@@ -187,6 +196,7 @@ TEST_F(CompareProgram, ExitCodesAndWhatTheySay) {
         {"missing empty", 1, "quorrin-compare: missing: cannot be read\n"},
         {"garbage empty", 1, "quorrin-compare: garbage:1: neither a Quorrin log"},
         {"empty broken.json", 1, "quorrin-compare: broken.json:4: not valid JSON\n"},
+        {"huge.json empty", 1, "quorrin-compare: huge.json:1: not valid JSON (a number out of range)\n"},
         {"empty --device nobody", 2, "the driver could not be reached through nobody"},
     };
     for (const auto& c : cases) {
@@ -212,9 +222,11 @@ TEST_F(CompareProgram, JsonSaysWhatTheTextSays) {
     const auto& f = j["functions"][0];
     EXPECT_EQ(f["location"], "00:00.0");
     ASSERT_EQ(f["differences"].size(), 1u);
-    EXPECT_EQ(f["differences"][0],
-              nlohmann::json({{"kind", "eeprom"}, {"index", 7}, {"what", "EEPROM word 7"}, {"baseline", "0000"},
-                              {"current", "1234"}}));
+    EXPECT_EQ(f["differences"][0], nlohmann::json({{"kind", "eeprom"},
+                                                   {"index", 7},
+                                                   {"what", "EEPROM word 7"},
+                                                   {"baseline", "0000"},
+                                                   {"current", "1234"}}));
     EXPECT_EQ(f["findings"][0]["side"], "baseline");
     EXPECT_EQ(f["findings"][0]["kind"], "eeprom-silent");
     EXPECT_EQ(j["summary"]["agree"], false);

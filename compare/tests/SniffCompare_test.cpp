@@ -1,12 +1,13 @@
 // Quorrin compare tests -- every kind of difference and finding once, over
 // pairs of small buses that differ in one thing.
+#include "compare/SniffCompare.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
 #include <memory>
 
-#include "compare/SniffCompare.h"
 #include "sniffer/SnifferReport.h"
 
 namespace {
@@ -52,7 +53,8 @@ std::vector<std::string> Lines(const compare::Comparison& c) {
         if (!f.Baseline || !f.Current)
             lines.push_back(at + " only in " + (f.Baseline ? "baseline" : "current") +
                             (f.SameCardAt.empty() ? "" : ", same card at " + f.SameCardAt));
-        for (const auto& d : f.Differences) lines.push_back(at + " " + d.What + ": " + d.Baseline + " -> " + d.Current);
+        for (const auto& d : f.Differences)
+            lines.push_back(at + " " + d.What + ": " + d.Baseline + " -> " + d.Current);
         for (const auto& x : f.Findings)
             lines.push_back(at + " " + compare::SideName(x.Where) + " " + compare::FindingKindName(x.Kind));
     }
@@ -69,7 +71,9 @@ struct CompareCase {
     bool AllBits = false;
 };
 
-void PrintTo(const CompareCase& c, std::ostream* out) { *out << c.Name; }
+void PrintTo(const CompareCase& c, std::ostream* out) {
+    *out << c.Name;
+}
 
 class SniffPairs : public testing::TestWithParam<CompareCase> {};
 
@@ -90,18 +94,29 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, SniffPairs,
     testing::Values(
         CompareCase{"Same", Nothing, Nothing, {}},
-        CompareCase{"CardMoved", Nothing, [](PciDeviceRecord& nic, PciDeviceRecord&) { nic.Slot = 5; },
-                    {"00:03.0 only in baseline, same card at 00:05.0", "00:05.0 only in current, same card at 00:03.0"}},
-        CompareCase{"CardGone", Nothing, [](PciDeviceRecord& nic, PciDeviceRecord&) { nic.Bus = 9; nic.DeviceId = 1; },
-                    {"00:03.0 only in baseline", "09:03.0 only in current"}},
-        CompareCase{"Identifiers", Nothing,
-                    [](PciDeviceRecord&, PciDeviceRecord& plx) {
-                        plx.DeviceId = 0x9080;
-                        plx.SubDeviceId = 0x3056;
-                        plx.IsPlx = false;
+        CompareCase{"CardMoved",
+                    Nothing,
+                    [](PciDeviceRecord& nic, PciDeviceRecord&) { nic.Slot = 5; },
+                    {"00:03.0 only in baseline, same card at 00:05.0",
+                     "00:05.0 only in current, same card at 00:03.0"}},
+        CompareCase{"CardGone",
+                    Nothing,
+                    [](PciDeviceRecord& nic, PciDeviceRecord&) {
+                        nic.Bus = 9;
+                        nic.DeviceId = 1;
                     },
-                    {"02:04.0 vendor:device: 10B5:9056 -> 10B5:9080", "02:04.0 subsystem: 10B5:9056 -> 10B5:3056"}},
-        CompareCase{"RegistrationRefused", Nothing,
+                    {"00:03.0 only in baseline", "09:03.0 only in current"}},
+        CompareCase{
+            "Identifiers",
+            Nothing,
+            [](PciDeviceRecord&, PciDeviceRecord& plx) {
+                plx.DeviceId = 0x9080;
+                plx.SubDeviceId = 0x3056;
+                plx.IsPlx = false;
+            },
+            {"02:04.0 vendor:device: 10B5:9056 -> 10B5:9080", "02:04.0 subsystem: 10B5:9056 -> 10B5:3056"}},
+        CompareCase{"RegistrationRefused",
+                    Nothing,
                     [](PciDeviceRecord&, PciDeviceRecord& plx) {
                         plx.FailCode = 9;
                         std::strcpy(plx.FailText, "P9080_CardIsUsable->Failed Card Register.\n");
@@ -120,19 +135,22 @@ INSTANTIATE_TEST_SUITE_P(
                         std::strcpy(nic.FailText, "odd\n");
                     },
                     {}},
-        CompareCase{"Resources", Nothing,
-                    [](PciDeviceRecord& nic, PciDeviceRecord&) {
-                        nic.MemPhysicalAddress[0] = 0xFEB00000;
-                        nic.MemAddress[1] = nic.MemDirect[0] = 0x7F0012340000;  // per run: ignored
-                        nic.NumIOAddresses = 2;
-                        nic.IoBar[1] = 4;
-                        nic.IoAddress[1] = 0xD000;
-                        nic.IoBytes[1] = 0x20;
-                        nic.NumInterrupts = 0;
-                    },
-                    {"00:03.0 memory BAR 0: 0xFEBC0000, 0x00020000 bytes -> 0xFEB00000, 0x00020000 bytes",
-                     "00:03.0 I/O BAR 4: none -> 0x0000D000, 0x00000020 bytes", "00:03.0 interrupt: 11 -> none"}},
-        CompareCase{"RegistersByName", Nothing,
+        CompareCase{
+            "Resources",
+            Nothing,
+            [](PciDeviceRecord& nic, PciDeviceRecord&) {
+                nic.MemPhysicalAddress[0] = 0xFEB00000;
+                nic.MemAddress[1] = nic.MemDirect[0] = 0x7F0012340000;  // per run: ignored
+                nic.NumIOAddresses = 2;
+                nic.IoBar[1] = 4;
+                nic.IoAddress[1] = 0xD000;
+                nic.IoBytes[1] = 0x20;
+                nic.NumInterrupts = 0;
+            },
+            {"00:03.0 memory BAR 0: 0xFEBC0000, 0x00020000 bytes -> 0xFEB00000, 0x00020000 bytes",
+             "00:03.0 I/O BAR 4: none -> 0x0000D000, 0x00000020 bytes", "00:03.0 interrupt: 11 -> none"}},
+        CompareCase{"RegistersByName",
+                    Nothing,
                     [](PciDeviceRecord& nic, PciDeviceRecord&) {
                         nic.ConfigRegs[4] = 0xFEB00000;
                         nic.ConfigRegs[15] = 0x0000010A;
@@ -143,13 +161,18 @@ INSTANTIATE_TEST_SUITE_P(
                      "00:03.0 config 0x10 BAR0: FEBC0000 -> FEB00000",
                      "00:03.0 config 0x3C interrupt line/pin: 00000000 -> 0000010A",
                      "00:03.0 config 0x40: 00000000 -> 00000001"}},
-        CompareCase{"StatusErrorBitsMasked", Nothing,
-                    [](PciDeviceRecord& nic, PciDeviceRecord&) { nic.ConfigRegs[1] |= 0xF9000000; }, {}},
-        CompareCase{"StatusErrorBitsWithAllBits", Nothing,
+        CompareCase{"StatusErrorBitsMasked",
+                    Nothing,
+                    [](PciDeviceRecord& nic, PciDeviceRecord&) { nic.ConfigRegs[1] |= 0xF9000000; },
+                    {}},
+        CompareCase{"StatusErrorBitsWithAllBits",
+                    Nothing,
                     [](PciDeviceRecord& nic, PciDeviceRecord&) { nic.ConfigRegs[1] |= 0x01000000; },
                     {"00:03.0 config 0x04 command/status: 02900007 -> 03900007"},
                     true},
-        CompareCase{"EepromWord", Nothing, [](PciDeviceRecord&, PciDeviceRecord& plx) { plx.EepromWords[5] = 0xBEEF; },
+        CompareCase{"EepromWord",
+                    Nothing,
+                    [](PciDeviceRecord&, PciDeviceRecord& plx) { plx.EepromWords[5] = 0xBEEF; },
                     {"02:04.0 EEPROM word 5: 1005 -> BEEF"}},
         CompareCase{"BlankEepromOnBothSilentOnOne",
                     [](PciDeviceRecord&, PciDeviceRecord& plx) { std::memset(plx.EepromWords, 0xFF, 128); },
@@ -171,8 +194,8 @@ INSTANTIATE_TEST_SUITE_P(
                         plx.ConfigRegs[4] = 0x00000004;
                         plx.ConfigRegs[5] = 0x40;
                     },
-                    {"00:03.0 config 0x04 command/status: 02900007 -> 02900005", "00:03.0 baseline decode-on-code-7",
-                     "02:04.0 both decode-on-code-7"}}),
+                    {"00:03.0 config 0x04 command/status: 02900007 -> 02900005",
+                     "00:03.0 baseline decode-on-code-7", "02:04.0 both decode-on-code-7"}}),
     [](const testing::TestParamInfo<CompareCase>& info) { return std::string(info.param.Name); });
 
 }  // namespace

@@ -1,8 +1,9 @@
 // Quorrin log tests -- a log read back into its records: what the writer
 // wrote, and hand-made texts with notes, odd codes and LF line ends.
+#include "log/LogReader.h"
+
 #include <gtest/gtest.h>
 
-#include "log/LogReader.h"
 #include "log/tests/LogTestSupport.h"
 
 namespace {
@@ -34,7 +35,8 @@ TEST(LogReader, NotesLineEndsAndStrayLines) {
         const char* Text;
         std::vector<std::string> Messages, Notes;
     } cases[] = {
-        {"junk\r\n000001  045:09:15:02.123456  a  >>>> HAD TO REINIT ErrorLog TIMER  >>>> HAD TO USE THE CPU TIME\r\n",
+        {"junk\r\n000001  045:09:15:02.123456  a  >>>> HAD TO REINIT ErrorLog TIMER  >>>> HAD TO USE THE CPU "
+         "TIME\r\n",
          {"a"},
          {"  >>>> HAD TO REINIT ErrorLog TIMER  >>>> HAD TO USE THE CPU TIME"}},
         {"000001  045:09:15:02.123456  a\n\n000002  XXX:XX:XX:XX.XXXXXX  b\n", {"a\n", "b"}, {"", ""}},

@@ -13,7 +13,10 @@ namespace {
 
 void Quiet(char*, ...) {}
 // Called only when libpci runs out of memory.
-[[noreturn]] void Fatal(char*, ...) { std::abort(); }
+// The GNU form: clang takes it as part of the type libpci declares.
+__attribute__((noreturn)) void Fatal(char*, ...) {
+    std::abort();
+}
 
 struct AccessDeleter {
     void operator()(pci_access* a) const { pci_cleanup(a); }

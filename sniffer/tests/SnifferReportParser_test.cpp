@@ -19,7 +19,9 @@ std::string Lf(std::string text) {
     return out;
 }
 
-std::unique_ptr<PciDeviceTableType> NewTable() { return std::make_unique<PciDeviceTableType>(); }
+std::unique_ptr<PciDeviceTableType> NewTable() {
+    return std::make_unique<PciDeviceTableType>();
+}
 
 // Tables no scan makes: any counts, codes without a reason, driver texts with
 // their own line ends, values cut by their fields, resources above 4 GiB.
@@ -102,7 +104,8 @@ TEST(ReportParser, DamagedAndCutBlocksAreNamedAndSkipped) {
     ASSERT_EQ(parsed->Count, 2);
     EXPECT_EQ(parsed->Devices[1].Slot, 2u);
 
-    const std::string cut = report.substr(0, report.find("  PCI Registers", report.find("PCI Device # 3")) + 20);
+    const std::string cut =
+        report.substr(0, report.find("  PCI Registers", report.find("PCI Device # 3")) + 20);
     r = ParseSniffReport(cut, *parsed);
     EXPECT_FALSE(r.Complete);
     ASSERT_EQ(r.Problems.size(), 1u);
