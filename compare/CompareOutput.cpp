@@ -11,6 +11,9 @@ namespace compare {
 
 namespace {
 
+// Keys in the order written: the format first, the summary last.
+using Json = nlohmann::ordered_json;
+
 const PciDeviceRecord& Either(const FunctionComparison& f) {
     return f.Baseline ? *f.Baseline : *f.Current;
 }
@@ -66,14 +69,10 @@ std::string Summary(const Comparison& c) {
     return s + (c.Agree() ? ": the sniffs agree.\n" : ": the sniffs differ.\n");
 }
 
-nlohmann::json SourceJson(const Sniff& s) {
-    nlohmann::json j = {{"source", s.Source},
-                        {"kind", SourceKindName(s.Kind)},
-                        {"sniff", s.Number},
-                        {"of", s.Of},
-                        {"complete", s.Complete},
-                        {"functions", s.Table->Count},
-                        {"problems", nlohmann::json::array()}};
+Json SourceJson(const Sniff& s) {
+    Json j = {
+        {"source", s.Source},     {"kind", SourceKindName(s.Kind)}, {"sniff", s.Number},        {"of", s.Of},
+        {"complete", s.Complete}, {"functions", s.Table->Count},    {"problems", Json::array()}};
     for (const SourceProblem& p : s.Problems) j["problems"].push_back({{"line", p.Line}, {"text", p.Text}});
     return j;
 }
@@ -97,31 +96,28 @@ std::string ComparisonText(const Sniff& baseline, const Sniff& current, const Co
 }
 
 std::string ComparisonJson(const Sniff& baseline, const Sniff& current, const Comparison& c) {
-    nlohmann::json j = {{"format", "quorrin-compare/1"},
-                        {"baseline", SourceJson(baseline)},
-                        {"current", SourceJson(current)},
-                        {"functions", nlohmann::json::array()}};
+    Json j = {{"format", "quorrin-compare/1"},
+              {"baseline", SourceJson(baseline)},
+              {"current", SourceJson(current)},
+              {"functions", Json::array()}};
     for (const FunctionComparison& f : c.Functions) {
         if (!Shown(f)) continue;
         const PciDeviceRecord& d = Either(f);
-        nlohmann::json one = {{"location", LocationText(d)},
-                              {"ids", Ids(d)},
-                              {"presence", f.Baseline && f.Current ? "both"
-                                           : f.Baseline            ? "baseline"
-                                                                   : "current"},
-                              {"differences", nlohmann::json::array()},
-                              {"findings", nlohmann::json::array()}};
+        Json one = {{"location", LocationText(d)}, {"ids", Ids(d)}};
         const std::string name = Name(d);
         if (!name.empty()) one["name"] = name;
+        one["presence"] = f.Baseline && f.Current ? "both" : f.Baseline ? "baseline" : "current";
         if (!f.SameCardAt.empty()) one["sameCardAt"] = f.SameCardAt;
+        one["differences"] = Json::array();
         for (const Difference& x : f.Differences) {
-            nlohmann::json diff = {{"kind", DifferenceKindName(x.Kind)},
-                                   {"what", x.What},
-                                   {"baseline", x.Baseline},
-                                   {"current", x.Current}};
+            Json diff = {{"kind", DifferenceKindName(x.Kind)}};
             if (x.Index >= 0) diff["index"] = x.Index;
+            diff["what"] = x.What;
+            diff["baseline"] = x.Baseline;
+            diff["current"] = x.Current;
             one["differences"].push_back(diff);
         }
+        one["findings"] = Json::array();
         for (const Finding& x : f.Findings)
             one["findings"].push_back(
                 {{"side", SideName(x.Where)}, {"kind", FindingKindName(x.Kind)}, {"text", x.Text}});
@@ -130,7 +126,7 @@ std::string ComparisonJson(const Sniff& baseline, const Sniff& current, const Co
     j["summary"] = {{"matched", c.Matched},           {"differ", c.Differing},
                     {"onlyBaseline", c.OnlyBaseline}, {"onlyCurrent", c.OnlyCurrent},
                     {"findings", c.FindingCount},     {"agree", c.Agree()}};
-    return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace compare
