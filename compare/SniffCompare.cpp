@@ -200,7 +200,8 @@ std::vector<std::pair<FindingKind, std::string>> FindingsOf(const PciDeviceRecor
         found.emplace_back(
             FindingKind::DecodeOnCode7,
             std::string("memory decode is on, yet no memory space was active (code 7)") +
-                (MemoryAbove4GiB(d) ? "; its memory lies above 4 GiB, beyond the card check" : ""));
+                (MemoryAbove4GiB(d) ? "; its memory lies above 4 GiB, which the card check cannot match"
+                                    : ""));
     if (NotRegistered(d))
         found.emplace_back(FindingKind::NotRegistered, "could not be registered with the driver (code " +
                                                            std::to_string(d.FailCode) + ": " +
