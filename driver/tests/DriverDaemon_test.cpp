@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "driver/AccessPolicy.h"
 #include "driver/linux/SocketServer.h"
 #include "driver/testing/TestBus.h"
 #include "windriver/WinDriverRequests.h"

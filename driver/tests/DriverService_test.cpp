@@ -139,15 +139,13 @@ TEST_F(Service, RegistrationLocksTheCardForOneClient) {
     const CardRegisterRecord& r = mine.Record.Registration;
     EXPECT_NE(r.CardHandle, 0u);
     EXPECT_EQ(r.Card.Items[0].Mem.TransferAddress, 0xF0000000u);
+    EXPECT_EQ(r.Card.Items[0].Mem.DirectAddress, 0u);  // no mapping leaves the service
+    EXPECT_TRUE(mine.Data.empty());
     EXPECT_NE(r.Card.Items[2].Int.Handle, 0u);
-    ASSERT_EQ(mine.Fds.size(), 1u);  // the memory item's backing
-    ASSERT_EQ(mine.Data.size(), 4u);
-    EXPECT_EQ(mine.Data[0], 0);
 
     const Answer theirs = Register(second, Info(second, 2, 4, 0));
     EXPECT_EQ(theirs.Status, 0u);
     EXPECT_EQ(theirs.Record.Registration.CardHandle, 0u);
-    EXPECT_TRUE(theirs.Fds.empty());
 
     // Another client cannot unregister it; its owner can, and then it is free.
     EXPECT_EQ(Send(second, WD_CardUnregister, r).Status, wire::StatusNotRegistered);
@@ -171,9 +169,12 @@ TEST_F(Service, RegistrationOutcomes) {
     // Two cards without resources: told apart by the card asked about last.
     Info(client, 0, 5, 0);
     EXPECT_EQ(Register(client, CardInfoRecord{}).Status, wire::StatusRefused);
+    // A card whose information was refused is answered from its own state,
+    // never taken for 0:05.0 beside it, which has the same (no) items.
     CardInfoRecord noHandle{};
     noHandle.Slot = 6;
-    Send(client, WD_PciGetCardInfo, noHandle);  // refused, so the last card stays 0:05.0
+    Send(client, WD_PciGetCardInfo, noHandle);
+    EXPECT_EQ(Register(client, noHandle).Status, wire::StatusNoSuchCard);
     const CardInfoRecord plain = Info(client, 0, 3, 0);
     const Answer ok = Register(client, plain);
     EXPECT_EQ(ok.Status, 0u);
@@ -252,7 +253,7 @@ TEST_F(Service, TransfersOnlyInsideWhatThisClientRegistered) {
         uint32_t autoIncrement;
         uint32_t status;
     } cases[] = {
-        {"memory write at the start", owner, WriteMemDword, 0xF0000000, 4, 1, 0},
+        {"memory read at the start", owner, ReadMemDword, 0xF0000000, 4, 1, 0},
         {"memory read at the end", owner, ReadMemDword, 0xF00001FC, 4, 1, 0},
         {"memory read across the end", owner, ReadMemDword, 0xF00001FC, 8, 1, wire::StatusOutOfRange},
         {"memory read below the start", owner, ReadMemByte, 0xEFFFFFFF, 2, 1, wire::StatusOutOfRange},
@@ -263,6 +264,8 @@ TEST_F(Service, TransfersOnlyInsideWhatThisClientRegistered) {
         {"port command on memory", owner, ReadPortByte, 0xF0000000, 1, 1, wire::StatusOutOfRange},
         {"one address, many units", owner, ReadPortDword, 0xE0FC, 64, 0, 0},
         {"address that wraps", owner, ReadMemByte, 0xFFFFFFFFFFFFFFFFull, 2, 1, wire::StatusOutOfRange},
+        {"unaligned dword", owner, ReadMemDword, 0xF0000002, 4, 1, wire::StatusBadRecord},
+        {"unaligned word", owner, ReadPortWord, 0xE06F, 2, 1, wire::StatusBadRecord},
         {"the other client", other, ReadMemDword, 0xF0000000, 4, 1, wire::StatusOutOfRange},
     };
     for (const auto& c : cases) {
@@ -275,12 +278,6 @@ TEST_F(Service, TransfersOnlyInsideWhatThisClientRegistered) {
             EXPECT_TRUE(a.Data.empty()) << c.name;
         }
     }
-    const Answer back = Transfer(owner, ReadMemDword, 0xF0000000, 4);
-    uint32_t v = 0;
-    ASSERT_EQ(back.Data.size(), 4u);
-    std::memcpy(&v, back.Data.data(), 4);
-    EXPECT_EQ(v, word);
-
     // After unregistering, nothing more.
     ASSERT_EQ(Send(owner, WD_CardUnregister, reg.Record.Registration).Status, 0u);
     EXPECT_EQ(Transfer(owner, ReadMemDword, 0xF0000000, 4).Status, wire::StatusOutOfRange);

@@ -17,6 +17,7 @@
 #include <map>
 #include <sstream>
 
+#include "driver/AccessPolicy.h"
 #include "driver/linux/SysfsPci.h"
 #include "driver/testing/TestBus.h"
 #include "windriver/WinDriverRequests.h"
