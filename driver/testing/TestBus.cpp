@@ -154,6 +154,15 @@ void TestBus::Kill() {
     pid_ = -1;
 }
 
+std::thread TestBus::KillAfter(unsigned code, int count) {
+    return std::thread([this, code, count] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (CountRequests(code) < count && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        Kill();
+    });
+}
+
 bool TestBus::Running() const {
     if (pid_ <= 0 || pidfd_ < 0) return false;
     pollfd p{pidfd_, POLLIN, 0};

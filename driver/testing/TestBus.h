@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <thread>
 #include <vector>
 
 class TestBus {
@@ -31,6 +32,9 @@ public:
 
     // Ends the service at once (SIGKILL), as a crash would.
     void Kill();
+    // Kills it from a thread of its own once `count` requests of `code` are
+    // traced (or after 20 s): the driver going away in the middle of a scan.
+    std::thread KillAfter(unsigned code, int count);
     bool Running() const;
 
 private:

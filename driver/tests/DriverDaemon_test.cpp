@@ -5,16 +5,20 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <thread>
 
 #include "driver/AccessPolicy.h"
 #include "driver/linux/SocketServer.h"
@@ -41,18 +45,24 @@ struct Daemon {
     int status = -1;    // exit status once it ended
     std::string out, err;
     pid_t pid = -1;
+    int stdoutFd = -1;
+    std::string errors;  // its stderr file
 };
 
-Daemon Start(const std::vector<std::string>& arguments, const std::string& folder, bool waitForExit) {
+// Starts it; `inChild` runs in the child before exec (a lower limit, another user).
+Daemon Launch(const std::vector<std::string>& arguments, const std::string& folder,
+              const std::function<void()>& inChild = {}) {
+    static int serial = 0;
     Daemon run;
     int out[2];
     EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    const std::string errors = folder + "/daemon-stderr";
+    run.errors = folder + "/daemon-stderr-" + std::to_string(++serial);
     run.pid = fork();
     if (run.pid == 0) {
         dup2(out[1], 1);
-        const int e = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = open(run.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         dup2(e, 2);
+        if (inChild) inChild();
         std::vector<std::string> args{BuiltProgram("quorrin-driverd")};
         args.insert(args.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
@@ -62,20 +72,33 @@ Daemon Start(const std::vector<std::string>& arguments, const std::string& folde
         _exit(127);
     }
     close(out[1]);
+    run.stdoutFd = out[0];
+    return run;
+}
+
+// Waits for the "ready" line or the end; reaps it unless it is ready.
+void Await(Daemon& run, bool waitForExit) {
     char buffer[256];
-    pollfd p{out[0], POLLIN, 0};
+    pollfd p{run.stdoutFd, POLLIN, 0};
     while (run.out.find('\n') == std::string::npos && poll(&p, 1, 20000) == 1) {
-        const ssize_t got = read(out[0], buffer, sizeof buffer);
+        const ssize_t got = read(run.stdoutFd, buffer, sizeof buffer);
         if (got <= 0) break;
         run.out.append(buffer, static_cast<std::size_t>(got));
     }
-    close(out[0]);
+    close(run.stdoutFd);
+    run.stdoutFd = -1;
     if (waitForExit || run.out != "ready\n") {
         waitpid(run.pid, &run.status, 0);
         run.pid = -1;
     }
-    std::ifstream in(errors);
+    std::ifstream in(run.errors);
     std::getline(in, run.err, '\0');
+}
+
+Daemon Start(const std::vector<std::string>& arguments, const std::string& folder, bool waitForExit,
+             const std::function<void()>& inChild = {}) {
+    Daemon run = Launch(arguments, folder, inChild);
+    Await(run, waitForExit);
     return run;
 }
 
@@ -327,6 +350,295 @@ TEST(DriverDaemon, AClientThatStopsReadingDoesNotStallOthers) {
     close(slow);
     EXPECT_TRUE(bus.Running());
     SetDriverDevice(DefaultDriverDevice);
+}
+
+// ---- attacks a member of group quorrin could make ----------------------------
+
+const char* const MemoryCard =
+    R"({"functions":[{"bus":0,"slot":3,"function":0,"vendor":"0x8086","device":"0x1234",
+  "resources":[{"type":"memory","bar":0,"address":"0xF0000000","length":"0x1000"}]}]})";
+
+// One request on a raw connection; the descriptors that came with the reply
+// are added to `fds`.
+wire::FrameHeader Ask(int fd, uint32_t code, void* record, uint32_t size, std::vector<int>& fds,
+                      std::vector<uint8_t>* data = nullptr) {
+    const wire::FrameHeader h{wire::RequestMagic, code, size, 0};
+    iovec out[2] = {{const_cast<wire::FrameHeader*>(&h), sizeof h}, {record, size}};
+    msghdr m{};
+    m.msg_iov = out;
+    m.msg_iovlen = 2;
+    EXPECT_GT(sendmsg(fd, &m, MSG_NOSIGNAL), 0);
+    std::vector<uint8_t> frame(wire::MaxFrameSize);
+    iovec in{frame.data(), frame.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * MaxResourceItems)] = {};
+    msghdr r{};
+    r.msg_iov = &in;
+    r.msg_iovlen = 1;
+    r.msg_control = control;
+    r.msg_controllen = sizeof control;
+    pollfd p{fd, POLLIN, 0};
+    wire::FrameHeader reply{};
+    if (poll(&p, 1, 5000) != 1 || recvmsg(fd, &r, MSG_CMSG_CLOEXEC) < static_cast<ssize_t>(sizeof reply))
+        return reply;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&r); c; c = CMSG_NXTHDR(&r, c))
+        for (std::size_t i = 0; c->cmsg_type == SCM_RIGHTS && i < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+             ++i) {
+            int one;
+            std::memcpy(&one, CMSG_DATA(c) + i * sizeof one, sizeof one);
+            fds.push_back(one);
+        }
+    std::memcpy(&reply, frame.data(), sizeof reply);
+    if (reply.RecordSize == size) std::memcpy(record, frame.data() + sizeof reply, size);
+    if (data)
+        data->assign(frame.begin() + sizeof reply + reply.RecordSize,
+                     frame.begin() + sizeof reply + reply.RecordSize + reply.DataSize);
+    return reply;
+}
+
+// Card information and registration of 0:03.0 on a raw connection.
+CardRegisterRecord RegisterRaw(int fd, std::vector<int>& fds) {
+    CardInfoRecord info{};
+    info.Slot = 3;
+    Ask(fd, WD_PciGetCardInfo, &info, sizeof info, fds);
+    CardRegisterRecord r{};
+    r.Card = info.Card;
+    EXPECT_EQ(Ask(fd, WD_CardRegister, &r, sizeof r, fds).CodeOrStatus, 0u);
+    EXPECT_NE(r.CardHandle, 0u);
+    return r;
+}
+
+uint32_t ReadDword(int fd, uint64_t address, uint32_t& value, std::vector<int>& fds) {
+    TransferRecord t{};
+    t.Address = address;
+    t.Command = ReadMemDword;
+    t.Bytes = 4;
+    t.AutoIncrement = 1;
+    std::vector<uint8_t> data;
+    const wire::FrameHeader h = Ask(fd, WD_Transfer, &t, sizeof t, fds, &data);
+    if (data.size() == 4) std::memcpy(&value, data.data(), 4);
+    return h.Magic == wire::ReplyMagic ? h.CodeOrStatus : wire::StatusNoAnswer;
+}
+
+TEST(DriverAttack, ATruncatedMemoryDescriptorCannotKillTheService) {
+    TestBus bus(MemoryCard);
+    const int fd = Connect(bus.Socket());
+    std::vector<uint8_t> welcome;
+    ASSERT_GT(ReadFrame(fd, welcome), 0);
+    std::vector<int> fds;
+    RegisterRaw(fd, fds);
+    EXPECT_TRUE(fds.empty()) << "a descriptor left the service";
+    for (int one : fds) EXPECT_EQ(ftruncate(one, 0), 0);
+    uint32_t value = 1;
+    EXPECT_EQ(ReadDword(fd, 0xF0000000, value, fds), 0u);
+    EXPECT_EQ(value, 0u);
+    EXPECT_TRUE(bus.Running());
+    for (int one : fds) close(one);
+    close(fd);
+}
+
+TEST(DriverAttack, NothingKeptReachesACardAfterUnregistering) {
+    TestBus bus(MemoryCard);
+    const int attacker = Connect(bus.Socket());
+    std::vector<uint8_t> welcome;
+    ASSERT_GT(ReadFrame(attacker, welcome), 0);
+    std::vector<int> kept;
+    CardRegisterRecord r = RegisterRaw(attacker, kept);
+    EXPECT_EQ(Ask(attacker, WD_CardUnregister, &r, sizeof r, kept).CodeOrStatus, 0u);
+    close(attacker);
+
+    const int owner = Connect(bus.Socket());
+    ASSERT_GT(ReadFrame(owner, welcome), 0);
+    std::vector<int> none;
+    RegisterRaw(owner, none);
+    // Whatever the attacker kept, it writes through it now.
+    const uint32_t poke = 0xDEADBEEF;
+    for (int one : kept) pwrite(one, &poke, sizeof poke, 0);
+    uint32_t value = 1;
+    EXPECT_EQ(ReadDword(owner, 0xF0000000, value, none), 0u);
+    EXPECT_EQ(value, 0u) << "the attacker's kept descriptor reached the new owner's card";
+    EXPECT_TRUE(kept.empty());
+    for (int one : kept) close(one);
+    close(owner);
+}
+
+// The old service chowned and chmodded the path after bind(), following a
+// symlink swapped in for the socket; a racer does exactly that here.
+TEST(DriverAttack, ASymlinkSwappedInForTheSocketIsNeverFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to own the victim file";
+    Folder dir, safe;
+    ASSERT_EQ(chmod(dir.path.c_str(), 01777), 0);  // a folder members can write to
+    std::ofstream(dir.path + "/bus.json") << OneCard;
+    const std::string victim = safe.path + "/victim", sock = dir.path + "/windrvr6";
+    std::ofstream(victim) << "root's";
+    ASSERT_EQ(chown(victim.c_str(), 0, 65534), 0);
+    ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+    std::atomic<bool> stop{false};
+    std::thread racer([&] {
+        const std::string link = dir.path + "/link";
+        while (!stop) {
+            struct stat st;
+            if (lstat(sock.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) {
+                std::this_thread::yield();
+                continue;
+            }
+            symlink(victim.c_str(), link.c_str());
+            rename(link.c_str(), sock.c_str());
+        }
+    });
+    for (int round = 0; round < 20; ++round) {
+        Daemon run = Start({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path, false);
+        if (run.pid > 0) Stop(run);
+        unlink(sock.c_str());
+    }
+    stop = true;
+    racer.join();
+    struct stat st;
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    // A symlink in place of the lock file is not followed either.
+    unlink((sock + ".lock").c_str());
+    ASSERT_EQ(symlink(victim.c_str(), (sock + ".lock").c_str()), 0);
+    Daemon run = Start({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path, true);
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("lock file"), std::string::npos) << run.err;
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 6);
+}
+
+TEST(DriverAttack, OfServicesStartedTogetherOneListens) {
+    Folder dir;
+    std::ofstream(dir.path + "/bus.json") << OneCard;
+    const std::string sock = dir.path + "/windrvr6";
+    for (int round = 0; round < 10; ++round) {
+        std::vector<Daemon> runs;
+        for (int i = 0; i < 3; ++i)
+            runs.push_back(Launch({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path));
+        int ready = 0;
+        for (Daemon& run : runs) {
+            Await(run, false);
+            if (run.pid > 0) {
+                ++ready;
+            } else {
+                EXPECT_NE(run.err.find("another service already listens on " + sock), std::string::npos)
+                    << run.err;
+            }
+        }
+        EXPECT_EQ(ready, 1) << "round " << round;
+        for (Daemon& run : runs) {
+            if (run.pid > 0) {
+                EXPECT_EQ(Stop(run), 0);
+            }
+        }
+    }
+}
+
+// utime + stime of a process, in clock ticks.
+long CpuTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i) fields >> skip;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return user + system;
+}
+
+// Points the driver layer at a socket for one scope.
+struct UseDevice {
+    explicit UseDevice(const std::string& path) { SetDriverDevice(path); }
+    ~UseDevice() { SetDriverDevice(DefaultDriverDevice); }
+};
+
+TEST(DriverAttack, OutOfDescriptorsTheServiceWaitsInsteadOfSpinning) {
+    Folder dir;
+    std::ofstream(dir.path + "/bus.json") << OneCard;
+    const std::string sock = dir.path + "/windrvr6";
+    Daemon run = Start({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path, false, [] {
+        const rlimit low{16, 40};
+        setrlimit(RLIMIT_NOFILE, &low);
+    });
+    ASSERT_EQ(run.out, "ready\n") << run.err;
+    std::ifstream limits("/proc/" + std::to_string(run.pid) + "/limits");
+    std::string line;
+    while (std::getline(limits, line) && line.rfind("Max open files", 0) != 0) {
+    }
+    std::istringstream values(line.substr(std::strlen("Max open files")));
+    long soft = 0, hard = 0;
+    values >> soft >> hard;
+    EXPECT_EQ(soft, 40) << "the soft limit is raised to the hard one";
+
+    // Root is not capped per user, so only the descriptors run out.
+    std::vector<int> flood;
+    for (int i = 0; i < 60; ++i) {
+        const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::strncpy(a.sun_path, sock.c_str(), sizeof a.sun_path - 1);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+            flood.push_back(fd);
+        else
+            close(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const long before = CpuTicks(run.pid);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_LT(CpuTicks(run.pid) - before, sysconf(_SC_CLK_TCK) / 5) << "spinning on accept";
+    for (int fd : flood) close(fd);
+    UseDevice use(sock);
+    EXPECT_TRUE(ProbeDriver()) << "accepting again once descriptors are free";
+    EXPECT_EQ(Stop(run), 0);
+}
+
+// The service's own user is let in but capped, unlike root.
+TEST(DriverAttack, AConnectionFloodOfOneUserIsCappedAndLogged) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run as another user";
+    Folder dir;
+    ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
+    std::ofstream(dir.path + "/bus.json") << OneCard;
+    const std::string sock = dir.path + "/windrvr6";
+    auto asNobody = [] {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
+    };
+    Daemon run = Start({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path, false, asNobody);
+    ASSERT_EQ(run.out, "ready\n") << run.err;
+    int up[2], down[2];
+    ASSERT_EQ(pipe(up), 0);
+    ASSERT_EQ(pipe(down), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        asNobody();
+        close(up[0]);
+        close(down[1]);
+        int welcomed = 0;
+        for (int i = 0; i < 40; ++i) {
+            const int fd = Connect(sock);  // kept open until the test is done
+            std::vector<uint8_t> frame;
+            if (fd >= 0 && ReadFrame(fd, frame, 2000) > 0) ++welcomed;
+        }
+        char done;
+        if (write(up[1], "x", 1) != 1 || read(down[0], &done, 1) < 0) _exit(125);
+        _exit(welcomed);
+    }
+    close(up[1]);
+    close(down[0]);
+    char holding;
+    ASSERT_EQ(read(up[0], &holding, 1), 1);
+    {
+        UseDevice use(sock);
+        EXPECT_TRUE(ProbeDriver()) << "root is not capped";
+    }
+    close(down[1]);
+    close(up[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(driverd::MaxConnectionsPerUser));
+    EXPECT_EQ(Stop(run), 0);
+    std::ifstream in(run.errors);
+    std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(err.find("user 65534 holds 32 connections, the most one user may"), std::string::npos) << err;
 }
 
 }  // namespace

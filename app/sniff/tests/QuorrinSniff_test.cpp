@@ -10,11 +10,13 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "app/sniff/DeviceTableJson.h"
 #include "driver/testing/TestBus.h"
 #include "platform/testing/TempFolder.h"
 #include "sniffer/tests/SimBus.h"
+#include "windriver/WinDriverRequests.h"
 
 namespace {
 
@@ -100,6 +102,16 @@ TEST_F(SniffProgram, NoDriverSaysSoAndExitsTwo) {
     int empty = 0;
     for (const auto& r : records) empty += r.Code == 0 && r.Message == "No PCI Devices to Log.  Assume something broke";
     EXPECT_EQ(empty, 1);
+}
+
+TEST_F(SniffProgram, ADriverLostMidScanExitsTwo) {
+    TestBus bus(simbus::BusJson({simbus::PlxBoard(2, 4, 0x9056, simbus::PatternWords(64, 5))}));
+    std::thread killer = bus.KillAfter(WD_Transfer, 100);
+    const ProgramRun run = Start("--device '" + bus.Socket() + "'");
+    killer.join();
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_NE(run.Log.find("GetPciCardInfo: lost the connection to the driver during the scan"),
+              std::string::npos);
 }
 
 TEST_F(SniffProgram, UsageErrorsExitOneWithAMessage) {
