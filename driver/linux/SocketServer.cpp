@@ -16,11 +16,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 
 #include "driver/AccessPolicy.h"
 #include "windriver/linux/DriverWire.h"
@@ -36,20 +34,6 @@ std::string Error(const std::string& what) { return what + ": " + std::strerror(
 std::optional<uint32_t> QuorrinGroup() {
     if (const group* g = getgrnam("quorrin")) return g->gr_gid;
     return std::nullopt;
-}
-
-// Supplementary groups of a connected peer, from /proc.
-std::vector<uint32_t> PeerGroups(pid_t pid) {
-    std::vector<uint32_t> groups;
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("Groups:", 0) != 0) continue;
-        std::istringstream list(line.substr(7));
-        uint32_t g;
-        while (list >> g) groups.push_back(g);
-    }
-    return groups;
 }
 
 bool FillAddress(const std::string& path, sockaddr_un& address) {
@@ -93,8 +77,7 @@ std::optional<uint32_t> AllowedPeer(int fd) {
     ucred peer{};
     socklen_t length = sizeof peer;
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return std::nullopt;
-    if (!PeerAllowed(peer.uid, peer.gid, PeerGroups(peer.pid), geteuid(), QuorrinGroup()))
-        return std::nullopt;
+    if (!PeerAllowed(peer.uid, peer.gid, PeerGroups(fd), geteuid(), QuorrinGroup())) return std::nullopt;
     return peer.uid;
 }
 
@@ -159,6 +142,19 @@ private:
 };
 
 }  // namespace
+
+std::vector<uint32_t> PeerGroups(int fd) {
+    std::vector<gid_t> groups(64);
+    socklen_t length = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+    int got = getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &length);
+    if (got != 0 && errno == ERANGE) {  // length now says how much it needs
+        groups.resize(length / sizeof(gid_t));
+        got = getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &length);
+    }
+    if (got != 0) return {};
+    groups.resize(length / sizeof(gid_t));
+    return std::vector<uint32_t>(groups.begin(), groups.end());
+}
 
 Listener::~Listener() {
     if (fd_ >= 0) close(fd_);

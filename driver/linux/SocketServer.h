@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "driver/DriverService.h"
 
@@ -20,6 +21,11 @@ struct ServerOptions {
     bool CreateFolder = false;    // create the socket's folder (0755) when missing
     std::FILE* Trace = nullptr;   // "<code hex8> <status hex8>" per answered request
 };
+
+// The supplementary groups a connected peer had when it connected, from the
+// kernel (SO_PEERGROUPS): not looked up by its pid, which another process may
+// have by now.
+std::vector<uint32_t> PeerGroups(int fd);
 
 // The listening socket the service bound itself, with the lock that makes it
 // the only service on that path. Closing it removes the socket file (only

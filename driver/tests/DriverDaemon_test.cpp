@@ -254,6 +254,32 @@ TEST(DriverDaemon, PeerPolicy) {
         EXPECT_EQ(driverd::PeerAllowed(c.uid, c.gid, c.groups, 1000, c.quorrin), c.allowed) << c.uid << "/" << c.gid;
 }
 
+// Membership is judged on the groups the peer had when it connected: by the
+// time it is looked at, its pid may be another process's.
+TEST(DriverDaemon, PeerGroupsAreThoseItConnectedWith) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give a child other groups";
+    Folder dir;
+    const std::string path = dir.path + "/s";
+    const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        const gid_t groups[] = {4, 27};
+        _exit(setgroups(2, groups) == 0 && Connect(path) >= 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);  // reaped: its pid is free for anyone now
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const int peer = accept(listener, nullptr, nullptr);
+    EXPECT_EQ(driverd::PeerGroups(peer), (std::vector<uint32_t>{4, 27}));
+    close(peer);
+    close(listener);
+}
+
 TEST(DriverDaemon, OtherUsersAreTurnedAway) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
     TestBus bus(OneCard);
