@@ -240,7 +240,8 @@ protected:
         t.AutoIncrement = 1;
         const driverd::Answer a = Send(WD_Transfer, t);
         value = 0;
-        std::memcpy(&value, a.Data.data(), std::min<std::size_t>(a.Data.size(), sizeof value));
+        if (!a.Data.empty())
+            std::memcpy(&value, a.Data.data(), std::min<std::size_t>(a.Data.size(), sizeof value));
         return a.Status;
     }
     std::string root_, device_;
