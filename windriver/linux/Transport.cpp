@@ -2,11 +2,11 @@
 // Unix-domain socket, standing in for DeviceIoControl on \\.\WINDRVR6.
 #include "windriver/Transport.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -67,22 +67,29 @@ private:
     std::size_t size_ = 0;
 };
 
-// One frame, waiting at most timeoutMs; false when none came whole. No
-// control buffer is offered: descriptors the service never sends could not
-// be taken in, and the kernel discards any that come.
-bool Receive(int fd, int timeoutMs, Frame& frame) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) != 1 || !(p.revents & POLLIN)) return false;
+// One frame, waiting at most the socket's receive time-out; false when none
+// came whole. Blocking on the receive itself, with no poll first, keeps a
+// request at two system calls. No control buffer is offered: descriptors the
+// service never sends could not be taken in, and the kernel discards any.
+bool Receive(int fd, Frame& frame) {
     frame.Set(0);
     iovec part{frame.data(), Frame::Capacity()};
     msghdr message{};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    const ssize_t got = recvmsg(fd, &message, MSG_DONTWAIT);
+    ssize_t got;
+    do {
+        got = recvmsg(fd, &message, 0);
+    } while (got < 0 && errno == EINTR);
     if (got < static_cast<ssize_t>(sizeof(wire::FrameHeader)) || (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)))
         return false;
     frame.Set(static_cast<std::size_t>(got));
     return true;
+}
+
+void SetTimeout(int fd, int option, int ms) {
+    const timeval timeout{ms / 1000, (ms % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, option, &timeout, sizeof timeout);
 }
 
 struct Token {
@@ -119,16 +126,17 @@ DriverHandle Open(const std::string& device) {
     std::memcpy(address.sun_path, device.c_str(), device.size());
     const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) return NoDriverHandle;
-    const timeval timeout{ReplyTimeoutMs / 1000, 0};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    SetTimeout(fd, SO_SNDTIMEO, ReplyTimeoutMs);
+    SetTimeout(fd, SO_RCVTIMEO, WelcomeTimeoutMs);
     Frame frame;
     wire::FrameHeader welcome{};
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        !Receive(fd, WelcomeTimeoutMs, frame) ||
+        !Receive(fd, frame) ||
         (std::memcpy(&welcome, frame.data(), sizeof welcome), welcome.Magic != wire::WelcomeMagic)) {
         close(fd);
         return NoDriverHandle;
     }
+    SetTimeout(fd, SO_RCVTIMEO, ReplyTimeoutMs);
     auto c = std::make_shared<Connection>();
     c->Fd = fd;
     std::lock_guard guard(tableLock);
@@ -225,7 +233,7 @@ uint32_t DriverRequest(uint32_t code, DriverHandle handle, void* record, uint32_
 
     Frame frame;
     wire::FrameHeader reply{};
-    if (!Receive(c->Fd, ReplyTimeoutMs, frame) ||
+    if (!Receive(c->Fd, frame) ||
         (std::memcpy(&reply, frame.data(), sizeof reply), reply.Magic != wire::ReplyMagic) ||
         std::size_t{reply.RecordSize} + reply.DataSize != frame.size() - sizeof reply) {
         // No answer, or one we cannot trust: the connection is out of step.
