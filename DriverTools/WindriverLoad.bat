@@ -5,6 +5,10 @@
 # wait for it: the service comes up a moment later, and the program's next
 # probe (the next sniff) finds it.
 #
+# Where systemd runs and the package is installed, systemd is asked to start
+# the socket unit quorrin-driverd.socket, which starts the service itself at
+# the next connection; only when that fails is the service started here.
+#
 # The service needs root to create /run/quorrin/windrvr6. As root it is
 # started directly; otherwise through "sudo -n" (no password prompt: there is
 # no terminal) or pkexec when present. When none of these can work, what is
@@ -24,11 +28,20 @@ explain() {
   exit 1
 }
 
+# No password prompt: there is no terminal.
+if [ -d /run/systemd/system ] &&
+   systemctl --no-ask-password start quorrin-driverd.socket 2>/dev/null; then
+  echo "WindriverLoad: started quorrin-driverd.socket through systemd" >&2
+  exit 0
+fi
+
 # quorrin-driverd next to the program: the build's bin folder beside
-# DriverTools (also when DriverTools is a link to it), then the PATH.
+# DriverTools (also when DriverTools is a link to it), the installed folder
+# that holds DriverTools, then the PATH.
 driverd=
 for candidate in "$here/../build/bin/quorrin-driverd" "$real/../build/bin/quorrin-driverd" \
-                 "$here/../quorrin-driverd" "$(command -v quorrin-driverd 2>/dev/null)"; do
+                 "$here/../quorrin-driverd" "$real/../quorrin-driverd" \
+                 "$(command -v quorrin-driverd 2>/dev/null)"; do
   if [ -n "$candidate" ] && [ -x "$candidate" ]; then
     driverd=$candidate
     break

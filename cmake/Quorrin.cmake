@@ -56,3 +56,22 @@ function(quorrin_test_sources out dir)
   file(GLOB found CONFIGURE_DEPENDS ${dir}/tests/*_test.cpp ${dir}/*_test.cpp)
   set(${out} ${found} PARENT_SCOPE)
 endfunction()
+
+# quorrin_installed_program(TARGET): TARGET linked once more into installed/,
+# the copy the packages hold: the same sources and libraries, with the
+# installed folder as the viewer's fallback (app/process/FallbackFolder.cpp),
+# so that an installed program never looks into a build tree.
+function(quorrin_installed_program target)
+  get_target_property(sources ${target} SOURCES)
+  get_target_property(libraries ${target} LINK_LIBRARIES)
+  get_target_property(gui ${target} WIN32_EXECUTABLE)
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  add_executable(${target}_installed ${sources})
+  target_link_libraries(${target}_installed PRIVATE quorrin_fallback_installed ${libraries})
+  set_target_properties(${target}_installed PROPERTIES
+    OUTPUT_NAME ${name} WIN32_EXECUTABLE "${gui}"
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/installed)
+endfunction()

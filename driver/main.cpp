@@ -1,25 +1,29 @@
 // quorrin-driverd -- the stand-in for the WinDriver kernel driver: serves the
 // driver requests on a Unix-domain socket from a simulated or the real bus.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "driver/Bus.h"
 #include "driver/DriverService.h"
+#include "driver/linux/Activation.h"
 #include "driver/linux/SocketServer.h"
 
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: quorrin-driverd (--bus FILE | --real) [--socket PATH] [--trace FILE]\n");
+    std::fprintf(
+        stderr,
+        "usage: quorrin-driverd (--bus FILE | --real) [--socket PATH] [--trace FILE] [--idle SECONDS]\n");
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string busFile, socketPath, tracePath;
+    std::string busFile, socketPath, tracePath, idle;
     bool real = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -27,10 +31,24 @@ int main(int argc, char** argv) {
         if (arg == "--bus" && hasValue) busFile = argv[++i];
         else if (arg == "--socket" && hasValue) socketPath = argv[++i];
         else if (arg == "--trace" && hasValue) tracePath = argv[++i];
+        else if (arg == "--idle" && hasValue) idle = argv[++i];
         else if (arg == "--real") real = true;
         else return Usage();
     }
     if (real == !busFile.empty()) return Usage();
+    int idleSeconds = 0;
+    if (!idle.empty()) {
+        char* end = nullptr;
+        const long value = std::strtol(idle.c_str(), &end, 10);
+        if (*end != '\0' || value < 1 || value > 86400) return Usage();
+        idleSeconds = static_cast<int>(value);
+    }
+    // A wrong handed-over socket is refused before the bus is opened.
+    const driverd::ActivatedSocket activated = driverd::TakeActivatedSocket();
+    if (!activated.Error.empty()) {
+        std::fprintf(stderr, "quorrin-driverd: %s\n", activated.Error.c_str());
+        return 1;
+    }
 
     std::string error;
     std::unique_ptr<driverd::Bus> bus;
@@ -49,6 +67,8 @@ int main(int argc, char** argv) {
     }
 
     driverd::ServerOptions options;
+    options.ListenFd = activated.Fd;
+    options.IdleSeconds = idleSeconds;
     if (!socketPath.empty()) options.SocketPath = socketPath;
     else options.CreateFolder = true;
     std::FILE* trace = nullptr;

@@ -14,6 +14,13 @@ constexpr std::size_t RegistryBufferSize = 4096;
 
 std::string MB(uint64_t bytes) { return DecimalText(static_cast<double>(bytes) / BytesPerMB, 10, 3); }
 
+// A folder name may hold any byte but the log's line ends must stay its own.
+std::string Printable(std::string text) {
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, '?');
+    return text;
+}
+
 }  // namespace
 
 std::string OsName(uint32_t major, uint32_t minor, uint32_t platformId) {
@@ -147,7 +154,9 @@ std::string MemoryInfoText(const platform::MemoryStatus& m) {
 std::string DiskInfoText(const std::vector<DriveData>& drives) {
     std::string t = ".......  DISK INFO ......." + std::string(NL);
     for (const DriveData& d : drives) {
-        t += "Disk " + std::string(1, d.Letter) + NL;
+        t += "Disk " + std::string(1, d.Letter);
+        if (!d.MountPoint.empty()) t += "  (" + Printable(d.MountPoint) + ")";
+        t += NL;
         t += "  Total Space : " + MB(d.TotalBytes) + " MBytes " + NL;
         t += "  Free Space  : " + MB(d.FreeBytes) + " MBytes " + NL;
         t += "    Drive Type  : " + DriveTypeText(d.Type) + NL;

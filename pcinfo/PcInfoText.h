@@ -33,6 +33,7 @@ struct DriveData {
     uint64_t TotalBytes = 0;
     uint64_t FreeBytes = 0;
     int Type = 0;
+    std::string MountPoint;  // shown after the letter when not empty
 };
 std::string DiskInfoText(const std::vector<DriveData>& drives);
 

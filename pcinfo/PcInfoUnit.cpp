@@ -67,6 +67,7 @@ void WriteDiskInfo() {
             d.Letter = letter;
             if (!DriveSpace(letter, d.TotalBytes, d.FreeBytes)) continue;
             d.Type = platform::GetDriveType(letter);
+            d.MountPoint = platform::DriveMountPoint(letter);
             drives.push_back(d);
         }
         LogInfo(DiskInfoText(drives), 0, false);

@@ -36,15 +36,17 @@ private:
 // Starts programFile (a path, not searched for on PATH; a relative one
 // resolves against the current directory) with `argument` as its one
 // argument, the caller's environment and current directory, no descriptors
-// beyond 0 to 2, and nice 19 when idle is set. True once the program has been
-// executed; on failure `handle` is left as it was.
+// beyond 0 to 2, and nice 19 when idle is set, else normal priority (nice 0,
+// or the caller's own value when it is above 0). True once the program has
+// been executed; on failure `handle` is left as it was.
 bool StartProcess(const std::string& programFile, const std::string& argument, bool idle,
                   ProcessHandle& handle);
 
-// Starts argv[0] with the arguments argv in the current directory and lets it
-// run on unobserved: it is started through an intermediate child that is
-// reaped at once, so it never becomes our zombie and we hold nothing of it.
-// True once the program has been executed.
+// Starts argv[0] with the arguments argv in the current directory, at normal
+// priority as StartProcess does, and lets it run on unobserved: it is started
+// through an intermediate child that is reaped at once, so it never becomes
+// our zombie and we hold nothing of it. True once the program has been
+// executed.
 bool StartDetached(const std::vector<std::string>& argv);
 
 // Starts a batch file detached, under the system's command interpreter

@@ -1,5 +1,5 @@
-// Quorrin platform layer -- a machine-wide claim on a name that ends with the
-// process, also when the process crashes.
+// Quorrin platform layer -- a claim on a name, private to this user (on
+// Windows to this session), that ends with the process, also when it crashes.
 #pragma once
 
 #include <string>
@@ -9,8 +9,9 @@ namespace platform {
 
 enum class ClaimResult { Claimed, AlreadyClaimed, Failed };
 
-// One claim on a name. While an object holds its claim no other process (and
-// no other object) can claim the same name; the claim is given up by the
+// One claim on a name. While an object holds its claim no other process of
+// the same user (and no other object) can claim the same name, and another
+// user's claims neither block it nor are blocked by it. It is given up by the
 // destructor, by Release, or by the process ending in any way. Programs the
 // process starts do not inherit it.
 class SingleInstance {
@@ -28,8 +29,9 @@ public:
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    // Claims `name` (1 to 107 bytes, no zero byte). A claim already held by
-    // this object is given up first.
+    // Claims `name` (1 to 107 bytes without a zero byte, slash or
+    // backslash; not "." or "..").
+    // A claim already held by this object is given up first.
     ClaimResult Claim(const std::string& name);
     bool Held() const { return fd_ >= 0; }
     void Release();

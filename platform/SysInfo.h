@@ -31,8 +31,8 @@ std::string PrettyNameOf(const std::string& osRelease);
 struct MemoryStatus {
     uint64_t TotalPhys = 0;
     uint64_t AvailPhys = 0;
-    uint64_t TotalPageFile = 0;  // commit limit
-    uint64_t AvailPageFile = 0;  // commit limit less what is committed
+    uint64_t TotalPageFile = 0;  // physical memory and swap
+    uint64_t AvailPageFile = 0;  // available memory and free swap
     uint64_t TotalVirtual = 0;   // the process's user address space
     uint64_t AvailVirtual = 0;   // less what the process has mapped
 };
@@ -60,6 +60,10 @@ int DriveTypeOf(const std::string& fsType, bool removable);
 // letter "C" is DriveMounts()[0]; false for a letter without a drive.
 bool GetDriveSpace(char letter, uint64_t& totalBytes, uint64_t& freeBytes);
 int GetDriveType(char letter);  // 1 for a letter without a drive
+// The folder a letter after C stands for ("/home"), so a reader can tell the
+// drives apart; empty for C (the root), for a letter without a drive, and on
+// Windows, where the letter is the drive's own name.
+std::string DriveMountPoint(char letter);
 
 struct SystemInfo {
     uint16_t Architecture = 0;

@@ -61,7 +61,9 @@ std::string ExponentText(bool negative, const std::string& digits, int exponent,
     return text;
 }
 
-std::string FixedText(double value, int decimals, char separator) {
+// The value rounded to `decimals` places, with no more than `shown` of
+// them written: the rest would be cut anyway.
+std::string FixedText(double value, int decimals, int shown, char separator) {
     // The value rounded to 18 significant digits, locale-free.
     char buffer[64];
     const auto converted = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
@@ -109,10 +111,11 @@ std::string FixedText(double value, int decimals, char separator) {
         for (int i = 0; i < point; ++i) integer += digitAt(i);
     }
     std::string fraction;
-    for (int i = 0; i < decimals; ++i) fraction += digitAt(point + i);
+    for (int i = 0; i < std::min(decimals, shown); ++i) fraction += digitAt(point + i);
 
-    const bool zero = std::all_of(integer.begin(), integer.end(), [](char c) { return c == '0'; }) &&
-                      std::all_of(fraction.begin(), fraction.end(), [](char c) { return c == '0'; });
+    // What is left after the rounding, written or not: a value that rounds
+    // to zero has no sign.
+    const bool zero = std::all_of(digits.begin(), digits.end(), [](char c) { return c == '0'; });
     std::string text = negative && !zero ? "-" : "";
     text += integer;
     if (decimals > 0) text += separator + fraction;
@@ -137,11 +140,13 @@ std::string PadOrCut(int32_t width, char fill, const std::string& text) {
 std::string DecimalText(double value, int32_t maxWidth, int32_t decimals) {
     if (!std::isfinite(value)) return "Nan";
     try {
-        // Digits past the width would be cut off anyway; generating no more
-        // than the width keeps an absurd decimal count from costing memory.
+        // Rounded to the decimals asked for, then cut: 9.96 to two places in
+        // one character is "9". A double has no digit past the 342nd place
+        // (18 significant digits, exponents down to -324), so any larger count
+        // rounds alike; and no more decimals than the width are written.
         const int32_t width = std::max<int32_t>(maxWidth, 0);
-        const int32_t places = std::clamp<int32_t>(decimals, 0, width);
-        std::string text = FixedText(value, places, DecimalSeparator());
+        const int32_t places = std::clamp<int32_t>(decimals, 0, 400);
+        std::string text = FixedText(value, places, width, DecimalSeparator());
         if (text.size() > static_cast<std::size_t>(width)) text.resize(width);
         return text;
     } catch (...) {

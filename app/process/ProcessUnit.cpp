@@ -6,10 +6,6 @@
 #include "platform/Files.h"
 #include "speaker/wexspeakerclass.h"
 
-#ifndef QUORRIN_FALLBACK_BIN_DIR
-#error "QUORRIN_FALLBACK_BIN_DIR names the folder searched for the viewer after the start folder"
-#endif
-
 ProcessRecord ViewerProcess;
 
 // Windows starts a program file only by its whole name, extension included.
@@ -35,7 +31,7 @@ std::string& FallbackOverride() {
 }  // namespace
 
 const std::string& ViewerFallbackFolder() {
-    static const std::string built = QUORRIN_FALLBACK_BIN_DIR;
+    static const std::string built = ViewerFallbackBuiltIn;
     return FallbackOverride().empty() ? built : FallbackOverride();
 }
 

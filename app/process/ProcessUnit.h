@@ -24,7 +24,9 @@ bool IsWow64();
 extern const char* const ViewerProgramFile;
 
 // The folder, ending in a separator, searched for the viewer when the start
-// folder has none: the build's bin folder unless a test sets another (an
-// empty text restores it).
+// folder has none, fixed at build time (FallbackFolder.cpp): the build's bin
+// folder for the programs of the build tree, the installed folder for the
+// installed ones. A test may set another (an empty text restores it).
+extern const char* const ViewerFallbackBuiltIn;
 const std::string& ViewerFallbackFolder();
 void SetViewerFallbackFolderForTesting(const std::string& folder);

@@ -1,18 +1,44 @@
 // Quorrin -- the program: the application object, the one window, the loop.
+#include <QSocketNotifier>
+#include <cstdlib>
+#include <memory>
+
 #include "app/qt/QtMessageBoxes.h"
 #include "app/qt/QuorrinApplication.h"
 #include "app/qt/TMainForm.h"
 #include "app/shell/ProgramLife.h"
 #include "app/shell/RealShellServices.h"
 #include "log/wexerrorlog.h"
+#include "platform/EndRequests.h"
 
 int main(int argc, char** argv) {
+    // Before Qt starts a thread: SIGTERM, SIGHUP and SIGINT are then taken
+    // in the loop below as a close, never in a signal handler.
+    platform::CatchEndRequests();
     // Qt takes its own options (-platform and the like); the program reads none.
     QuorrinApplication application(argc, argv);
     QtMessageBoxSink boxes;
     SetMessageBoxSink(&boxes);
     RealShellServices services;
+
+    TMainForm* window = nullptr;
+    std::unique_ptr<QSocketNotifier> endRequests;
+    if (platform::EndRequestDescriptor() >= 0) {
+        endRequests =
+            std::make_unique<QSocketNotifier>(platform::EndRequestDescriptor(), QSocketNotifier::Read);
+        QObject::connect(endRequests.get(), &QSocketNotifier::activated, [&] {
+            platform::TakeEndRequest();
+            // Before the window exists only a refused copy's box can be up:
+            // it ends as its OK button would end it.
+            if (window == nullptr) services.EndSecondCopy();
+            if (window != nullptr && !ProgramClosing) window->close();
+        });
+    }
+
     TMainForm form(services);
+    window = &form;
+    // Qt ends the process through exit() when it loses its X connection.
+    std::atexit(ShutDownAtExit);
     form.show();
     application.exec();
     // The loop can also end without a close (the session ending): the log

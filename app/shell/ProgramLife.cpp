@@ -1,5 +1,4 @@
-// Quorrin app -- the single-instance guard, the ordered start-up and
-// shutdown, and the terminate handler.
+// Quorrin app -- the ordered start-up and shutdown, and the terminate handler.
 #include "app/shell/ProgramLife.h"
 
 #include <atomic>
@@ -12,21 +11,6 @@
 #include "pcinfo/PcInfoUnit.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
-#include "platform/SingleInstance.h"
-
-namespace {
-
-// Held for the life of the process; the system drops it when we end.
-platform::SingleInstance InstanceGuard;
-
-}  // namespace
-
-bool AlreadyRunning(const std::string& guardName) {
-    // A claim that fails for another reason counts as no other copy.
-    return InstanceGuard.Claim(guardName) == platform::ClaimResult::AlreadyClaimed;
-}
-
-bool AlreadyRunning() { return AlreadyRunning(std::string("Protect_") + ProgramName); }
 
 void StartUp(MainWindowModel& form) {
     const char subFolder[] = {platform::PathSeparator, '\0'};
@@ -47,6 +31,10 @@ void ShutDown(MainWindowModel& form) {
     KillProgram(ViewerProcess);
     MultTimer.reset();
     EndErrorLog(false);
+}
+
+void ShutDownAtExit() {
+    if (MainForm != nullptr && !ProgramClosing) ShutDown(*MainForm);
 }
 
 void AbnormalTermination() {

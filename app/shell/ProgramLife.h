@@ -22,8 +22,9 @@ extern std::unique_ptr<bormulttimerclass> MultTimer;
 // The latest clock reading, shown in the caption.
 extern double CurrentTime;
 
-// True when another copy holds "Protect_" + ProgramName. The claim is kept
-// for the rest of the process's life.
+// True when another copy of this user's (the window or quorrin-sniff) holds
+// "Protect_" + ProgramName. The claim is kept for the rest of the process's
+// life.
 bool AlreadyRunning();
 // The same guard under another name, so tests do not meet a running program.
 bool AlreadyRunning(const std::string& guardName);
@@ -31,5 +32,9 @@ bool AlreadyRunning(const std::string& guardName);
 void StartUp(MainWindowModel& form);
 // Safe to run more than once: every step checks and clears what it releases.
 void ShutDown(MainWindowModel& form);
+// For std::atexit: a toolkit that ends the process through exit() (Qt when
+// its X connection is lost) still leaves the log its end and stops the
+// viewer. Does nothing once ShutDown has run or without a window.
+void ShutDownAtExit();
 // The terminate handler: logs, shuts down, ends the process with status 3.
 [[noreturn]] void AbnormalTermination();

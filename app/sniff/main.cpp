@@ -4,9 +4,12 @@
 #include <cstring>
 #include <string>
 
+#include "app/shell/MainWindowModel.h"
+#include "app/shell/ProgramLife.h"
 #include "app/sniff/DeviceTableJson.h"
 #include "log/wexerrorlog.h"
 #include "pcinfo/PcInfoUnit.h"
+#include "platform/EndRequests.h"
 #include "platform/Files.h"
 #include "sniffer/SnifferUnit.h"
 #include "speaker/wexspeakerclass.h"
@@ -15,33 +18,46 @@
 
 namespace {
 
-// The shell's ProgramName and ProgramVersion, until the shell library
-// exports them.
-constexpr char SniffProgramName[] = "Quorrin";
-constexpr char SniffProgramVersion[] = "1.2";
-
 constexpr int ExitDriverReached = 0;
 constexpr int ExitUsage = 1;
 constexpr int ExitNoDriver = 2;
+constexpr int ExitAlreadyRunning = AbnormalExitStatus;
 
 std::string Usage() {
-    return std::string("usage: quorrin-sniff [--device PATH] [--json]\n"
+    return std::string("usage: quorrin-sniff [--device PATH] [--json] [--beep]\n"
                        "  Sniffs the PCI bus once through the driver, prints the report\n"
                        "  and writes Quorrin.Log in the current folder.\n"
                        "  --device PATH  the driver device to use instead of ") +
            DefaultDriverDevice +
            "\n"
            "  --json         print the device table as JSON instead of the report\n"
+           "  --beep         sound the window's Done pattern at the end\n"
            "  --help         this text\n"
-           "Exit status: 0 driver reached, 2 driver not reached, 1 usage error.\n";
+           "Exit status: 0 driver reached, 2 driver not reached, 1 usage error,\n"
+           "3 another copy of Quorrin is running (its log is left alone).\n";
 }
 
 void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
+// The first request from outside to end (SIGTERM, SIGHUP, Ctrl+C), taken
+// between the steps: the steps still to come are left out, the log ends.
+int endRequest = 0;
+bool GoOn() {
+    if (endRequest == 0) endRequest = platform::TakeEndRequest();
+    return endRequest == 0;
+}
+[[noreturn]] void EndAsAsked() {
+    EndErrorLog(false);
+    platform::EndAsRequested(endRequest);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First, before anything could start a thread.
+    platform::CatchEndRequests();
     bool json = false;
+    bool beep = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -49,6 +65,8 @@ int main(int argc, char** argv) {
             return ExitDriverReached;
         } else if (arg == "--json") {
             json = true;
+        } else if (arg == "--beep") {
+            beep = true;
         } else if (arg == "--device" && i + 1 < argc && argv[i + 1][0] != '\0') {
             SetDriverDevice(argv[++i]);
         } else {
@@ -58,10 +76,18 @@ int main(int argc, char** argv) {
         }
     }
 
+    // As a second window would: the running copy keeps its log, and while
+    // this one runs no window starts beside it.
+    if (AlreadyRunning()) {
+        std::fprintf(stderr, "%s\n", AlreadyRunningText);
+        return ExitAlreadyRunning;
+    }
+
     const char subFolder[] = {platform::PathSeparator, '\0'};
-    StartErrorLog(false, SniffProgramVersion, SniffProgramName, subFolder);
+    StartErrorLog(false, ProgramVersion, ProgramName, subFolder);
     WritePcInfo();
-    CheckDriver();
+    if (GoOn()) CheckDriver();
+    if (!GoOn()) EndAsAsked();
 
     GetPciCardInfo(PciTableCapacity, PciDeviceTable);
     // OpenDriver leaves code 1 when it got no handle, and so does a scan that
@@ -75,7 +101,9 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
     LogSniffReport(PciDeviceTable);
-    BeepDone();
+    // The Done pattern is the window's; here it would cost 0.4 s for nothing.
+    if (beep && GoOn()) BeepDone();
+    if (!GoOn()) EndAsAsked();
     EndErrorLog(false);
     return reached ? ExitDriverReached : ExitNoDriver;
 }

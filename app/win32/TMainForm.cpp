@@ -222,12 +222,16 @@ LRESULT TMainForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SIZE:
             PlaceComponents();
             return 0;
-        case WM_CLOSE: {
-            bool canClose = true;
-            model_.FormCloseQuery(canClose);
-            if (canClose) DestroyWindow(hwnd_);
+        case WM_CLOSE:
+            Close();
             return 0;
-        }
+        case WM_QUERYENDSESSION:
+            return TRUE;  // a logoff or shutdown may always go ahead, as a close may
+        case WM_ENDSESSION:
+            // The session ends: the process may be ended as soon as this
+            // returns, so the close's steps run here and now.
+            if (wParam != FALSE) Close();
+            return 0;
         case WM_DESTROY:
             KillTimer(hwnd_, MasterTimerId);
             if (LiveHandle == hwnd_) LiveHandle = nullptr;
@@ -241,6 +245,12 @@ LRESULT TMainForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
     }
     return DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+void TMainForm::Close() {
+    bool canClose = true;
+    model_.FormCloseQuery(canClose);
+    if (canClose) DestroyWindow(hwnd_);
 }
 
 LRESULT TMainForm::PanelDispatch(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -64,6 +64,8 @@ private:
 
     void BuildForm();
     void PlaceComponents();
+    // The close query, then the window goes: a close and a session's end.
+    void Close();
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT PanelDispatch(HWND panel, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -268,17 +268,22 @@ int ServeClients(DriverService& service, int listenFd, int stopFd, const ServerO
     Clients clients(service);
     std::vector<uint8_t> frame(wire::MaxFrameSize + 1);
     constexpr int RetryAcceptMs = 1000;  // also when no client is left to free one
+    // A connection that arrives as the idle time ends stays queued on the
+    // socket; under socket activation the manager then starts us again.
+    const int idleMs = options.IdleSeconds > 0 ? options.IdleSeconds * 1000 : -1;
     while (true) {
         std::vector<pollfd> fds{{stopFd, POLLIN, 0},
                                 {listenFd, static_cast<short>(clients.Paused() ? 0 : POLLIN), 0}};
         for (const Client& c : clients.List()) fds.push_back({c.Fd, POLLIN, 0});
-        const int ready = poll(fds.data(), fds.size(), clients.Paused() ? RetryAcceptMs : -1);
+        const bool idle = clients.List().empty() && !clients.Paused();
+        const int ready = poll(fds.data(), fds.size(), clients.Paused() ? RetryAcceptMs : idle ? idleMs : -1);
         if (ready < 0) {
             if (errno == EINTR) continue;
             Say(Error("poll"));
             return 1;
         }
         if (fds[0].revents) return 0;
+        if (ready == 0 && idle) return 0;
         if (ready == 0) clients.Resume();
         if (fds[1].revents & POLLIN) clients.Accept(listenFd);
         // Backwards, so that dropping a client keeps the earlier indexes valid.
@@ -327,16 +332,20 @@ int RunServer(DriverService& service, const ServerOptions& options) {
         return 1;
     }
     RaiseOpenFileLimit();
-    std::string error;
-    const std::unique_ptr<Listener> listener = OpenListener(options, error);
-    if (!listener) {
-        Say(error);
-        close(signals);
-        return 1;
+    // A socket handed over is the manager's: no lock, no chown, no removal.
+    std::unique_ptr<Listener> listener;
+    if (options.ListenFd < 0) {
+        std::string error;
+        listener = OpenListener(options, error);
+        if (!listener) {
+            Say(error);
+            close(signals);
+            return 1;
+        }
     }
     std::printf("ready\n");
     std::fflush(stdout);
-    const int status = ServeClients(service, listener->Fd(), signals, options);
+    const int status = ServeClients(service, listener ? listener->Fd() : options.ListenFd, signals, options);
     close(signals);
     return status;
 }

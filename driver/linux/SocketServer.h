@@ -20,6 +20,8 @@ struct ServerOptions {
     std::string SocketPath = DefaultSocketPath;
     bool CreateFolder = false;    // create the socket's folder (0755) when missing
     std::FILE* Trace = nullptr;   // "<code hex8> <status hex8>" per answered request
+    int ListenFd = -1;            // a listening socket handed over (socket activation): served as it is
+    int IdleSeconds = 0;          // end after this long without a client; 0: never
 };
 
 // The supplementary groups a connected peer had when it connected, from the
@@ -60,13 +62,15 @@ std::unique_ptr<Listener> OpenListener(const ServerOptions& options, std::string
 void RaiseOpenFileLimit();
 
 // Serves clients on the listening socket `listenFd` until `stopFd` (a
-// signalfd) becomes readable. The socket may be one OpenListener made or one
-// passed in ready to accept. Returns the exit status.
+// signalfd) becomes readable or, with options.IdleSeconds, that long passes
+// without a client. The socket may be one OpenListener made or one passed in
+// ready to accept. Returns the exit status.
 int ServeClients(DriverService& service, int listenFd, int stopFd, const ServerOptions& options);
 
-// Blocks SIGTERM and SIGINT into a signalfd, opens the listener, prints
-// "ready", serves until one of them comes, removes the socket. Returns the
-// exit status; messages go to stderr.
+// Blocks SIGTERM and SIGINT into a signalfd, opens the listener (or takes
+// the handed-over ListenFd as it is: nothing bound, locked, changed or
+// removed), prints "ready", serves until one of them comes or the idle time
+// ends, removes the socket. Returns the exit status; messages go to stderr.
 int RunServer(DriverService& service, const ServerOptions& options);
 
 }  // namespace driverd

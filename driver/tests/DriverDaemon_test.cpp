@@ -490,8 +490,7 @@ TEST(DriverAttack, ASymlinkSwappedInForTheSocketIsNeverFollowed) {
                 std::this_thread::yield();
                 continue;
             }
-            symlink(victim.c_str(), link.c_str());
-            rename(link.c_str(), sock.c_str());
+            if (symlink(victim.c_str(), link.c_str()) == 0) rename(link.c_str(), sock.c_str());
         }
     });
     for (int round = 0; round < 20; ++round) {

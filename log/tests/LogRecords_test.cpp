@@ -50,6 +50,35 @@ TEST_F(StampTest, AReadingPastTheLimitRebasesTheClockOnTheNewYear) {
     EXPECT_EQ(line, "000000  001:00:00:01.000000  new year" + Reinit + "\r\n");
 }
 
+// The counter goes on while the machine sleeps, so after a resume the clock
+// agrees with local time again; across the year's end the reading runs past
+// 367 days and the clock is rebased on the new year.
+TEST_F(StampTest, AfterASleepTheStampsFollowLocalTime) {
+    struct Case {
+        platform::LocalTime asleep, awake;
+        int64_t sleptSeconds;
+        const char* line;
+    };
+    const Case cases[] = {
+        {{2024, 2, 14, 9, 0, 0, 0}, {2024, 2, 14, 10, 0, 0, 0}, 3600, "045:10:00:00.000000  awake\r\n"},
+        {{2024, 12, 30, 23, 0, 0, 0},
+         {2025, 1, 2, 23, 0, 0, 0},
+         3 * 86400,
+         "002:23:00:00.000000  awake  >>>> HAD TO REINIT ErrorLog TIMER\r\n"},
+    };
+    for (const Case& c : cases) {
+        time_.now = c.asleep;
+        time_.counter = 0;
+        ErrorLog->Clock()->Rebase();
+        time_.now = c.awake;
+        time_.counter = c.sleptSeconds;
+        LogText("awake", 0);
+        EXPECT_EQ(ErrorLog->LastLine(), std::string("000000  ") + c.line);
+        LogText("later", 0);  // repaired once, not at every record
+        EXPECT_EQ(ErrorLog->LastLine().find(">>>>"), std::string::npos) << ErrorLog->LastLine();
+    }
+}
+
 TEST_F(StampTest, BothRepairsGiveBothNotesInOrder) {
     time_.counter = 2;
     time_.now = {2025, 1, 1, -30, 0, 0, 0};  // a local time whose reading is invalid: 0

@@ -206,7 +206,7 @@ TEST(MemoryInfoText, DividesBy1024000) {
 }
 
 TEST(DiskInfoText, OneGroupPerDriveAndTheCount) {
-    EXPECT_EQ(DiskInfoText({{'C', 2000000000000ull, 1024000, 3}}),
+    EXPECT_EQ(DiskInfoText({{'C', 2000000000000ull, 1024000, 3, ""}}),
               ".......  DISK INFO .......\r\n"
               "Disk C\r\n"
               "  Total Space : 1953125.00 MBytes \r\n"
@@ -216,10 +216,14 @@ TEST(DiskInfoText, OneGroupPerDriveAndTheCount) {
               "  Number of Drives : 1\r\n"
               "\r\n");
     EXPECT_EQ(DiskInfoText({}), ".......  DISK INFO .......\r\n  Number of Drives : 0\r\n\r\n");
-    const std::string two = DiskInfoText({{'C', 0, 0, 3}, {'E', 0, 0, 5}});
-    EXPECT_NE(two.find("Disk E\r\n"), std::string::npos);
+    // A drive after C is followed by its folder, so a reader can tell them apart.
+    const std::string two =
+        DiskInfoText({{'C', 0, 0, 3, ""}, {'E', 0, 0, 5, "/media/cd"}, {'F', 0, 0, 3, "/a\r\nb"}});
+    EXPECT_NE(two.find("Disk C\r\n"), std::string::npos);
+    EXPECT_NE(two.find("Disk E  (/media/cd)\r\n"), std::string::npos);
+    EXPECT_NE(two.find("Disk F  (/a??b)\r\n"), std::string::npos);
     EXPECT_NE(two.find("    Drive Type  : CD-ROM.\r\n"), std::string::npos);
-    EXPECT_NE(two.find("  Number of Drives : 2\r\n"), std::string::npos);
+    EXPECT_NE(two.find("  Number of Drives : 3\r\n"), std::string::npos);
 }
 
 CpuData Cpu(uint16_t arch, uint32_t mask) {

@@ -1,5 +1,5 @@
 // Quorrin platform layer -- local time from the wall clock, the counter from
-// CLOCK_MONOTONIC, sleeping, and a count of timer-period requests.
+// CLOCK_BOOTTIME, sleeping, and a count of timer-period requests.
 #include "platform/Clock.h"
 
 #include <time.h>
@@ -45,12 +45,14 @@ int64_t CounterFrequency() {
     return 1000000000;
 }
 
-// CLOCK_MONOTONIC, like the performance counter it stands in for, never jumps
-// when the wall clock is set, so a run's readings stay consistent.
+// CLOCK_BOOTTIME, like the performance counter it stands in for, never jumps
+// when the wall clock is set, so a run's readings stay consistent; unlike
+// CLOCK_MONOTONIC it goes on counting while the machine sleeps, so after a
+// resume the readings still follow local time.
 int64_t CounterValue() {
     if (TimeSource* source = testSource.load()) return source->CounterValue();
     timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 

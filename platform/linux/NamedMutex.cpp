@@ -30,6 +30,12 @@ std::unordered_map<std::string, std::weak_ptr<LockState>>& Registry() {
     return *registry;
 }
 
+// Set when the thread's record below is gone. exit() destroys the main
+// thread's thread-local objects before it runs the atexit steps, and those
+// may still log (ShutDownAtExit): their locks then go unrecorded, which is
+// harmless on a thread that is ending.
+thread_local bool heldByThreadGone = false;
+
 // The locks the current thread owns. When the thread ends still holding one,
 // the lock is freed and marked abandoned, as Windows does, so that the next
 // waiter is not stuck for good.
@@ -38,6 +44,7 @@ struct HeldByThread {
     std::vector<std::weak_ptr<LockState>> held;
 
     ~HeldByThread() {
+        heldByThreadGone = true;
         for (auto& weak : held) {
             auto shared = weak.lock();
             if (!shared) continue;
@@ -104,7 +111,7 @@ WaitResult NamedMutex::Wait(int timeoutMs) {
     shared_->count = 1;
     const bool abandoned = std::exchange(shared_->abandoned, false);
     hold.unlock();
-    heldByThread.held.push_back(shared_);
+    if (!heldByThreadGone) heldByThread.held.push_back(shared_);
     return abandoned ? WaitResult::Abandoned : WaitResult::Acquired;
 }
 
@@ -117,7 +124,7 @@ bool NamedMutex::Release() {
         shared_->owner = std::thread::id();
         shared_->freed.notify_one();
     }
-    heldByThread.Forget(shared_.get());
+    if (!heldByThreadGone) heldByThread.Forget(shared_.get());
     return true;
 }
 

@@ -61,7 +61,16 @@ struct ExecPipe {
         for (int fd = 3; fd < 1024; ++fd)
             if (fd != reportFd) fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
-    if (idle) setpriority(PRIO_PROCESS, 0, NiceValueFor(PriorityClass::Idle));
+    // CreateProcess gives a program the normal class, not ours: our raised
+    // priority stays ours. A value above normal (we were started with nice)
+    // is passed on, as Windows passes on a below-normal class.
+    errno = 0;
+    const int inherited = getpriority(PRIO_PROCESS, 0);
+    if (idle) {
+        setpriority(PRIO_PROCESS, 0, NiceValueFor(PriorityClass::Idle));
+    } else if (errno == 0 && inherited < NiceValueFor(PriorityClass::Normal)) {
+        setpriority(PRIO_PROCESS, 0, NiceValueFor(PriorityClass::Normal));
+    }
     execv(argv[0], argv);
     int error = errno;
     ssize_t ignored = write(reportFd, &error, sizeof error);

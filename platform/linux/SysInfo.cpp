@@ -168,9 +168,10 @@ MemoryStatus MemoryStatusFrom(const std::string& meminfo, uint64_t addressSpace,
     s.TotalPhys = KiloField(meminfo, "MemTotal");
     s.AvailPhys = KiloField(meminfo, "MemAvailable");
     if (s.AvailPhys == 0) s.AvailPhys = KiloField(meminfo, "MemFree");  // kernels before 3.14
-    s.TotalPageFile = KiloField(meminfo, "CommitLimit");
-    uint64_t committed = KiloField(meminfo, "Committed_AS");
-    s.AvailPageFile = committed < s.TotalPageFile ? s.TotalPageFile - committed : 0;
+    // Windows' page-file figures count physical memory and the page file
+    // together; the kernel's commit limit is another number altogether.
+    s.TotalPageFile = s.TotalPhys + KiloField(meminfo, "SwapTotal");
+    s.AvailPageFile = s.AvailPhys + KiloField(meminfo, "SwapFree");
     s.TotalVirtual = addressSpace;
     s.AvailVirtual = vmSize < addressSpace ? addressSpace - vmSize : 0;
     return s;
@@ -259,6 +260,12 @@ int GetDriveType(char letter) {
     Mount m;
     if (!DriveOf(letter, m)) return 1;
     return DriveTypeOf(m.FsType, m.DevMajor != 0 && IsRemovable(m.DevMajor, m.DevMinor));
+}
+
+std::string DriveMountPoint(char letter) {
+    Mount m;
+    if (!DriveOf(letter, m) || m.MountPoint == "/") return "";
+    return m.MountPoint;
 }
 
 void FillProcessorInfo(const std::string& machine, const std::string& cpuinfo, SystemInfo& info) {

@@ -3,9 +3,14 @@
 // requests are counted.
 #include "platform/Clock.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <string>
 
 #include "platform/Tone.h"
 
@@ -49,6 +54,40 @@ TEST(Clock, TheSystemSourceGivesPlausibleValues) {
         ASSERT_GE(value, last);
         last = value;
     }
+}
+
+// A time namespace whose boot-time clock runs a day ahead of its monotonic
+// clock is a machine that has slept for a day: the counter counts that day,
+// so readings after a resume still follow local time.
+TEST(Clock, TheCounterCountsTimeTheMachineSlept) {
+    constexpr int64_t Day = 86400;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWTIME) != 0) ::_exit(77);
+        const int offsets = ::open("/proc/self/timens_offsets", O_WRONLY);
+        const std::string slept = "boottime " + std::to_string(Day) + " 0";
+        if (offsets < 0 ||
+            ::write(offsets, slept.data(), slept.size()) != static_cast<ssize_t>(slept.size())) {
+            ::_exit(77);
+        }
+        ::close(offsets);
+        const pid_t inside = ::fork();  // only children enter the namespace
+        if (inside == 0) {
+            timespec monotonic{};
+            ::clock_gettime(CLOCK_MONOTONIC, &monotonic);
+            const int64_t counted = platform::CounterValue() / platform::CounterFrequency();
+            ::_exit(counted - monotonic.tv_sec >= Day - 60 ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(inside, &status, 0);
+        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no time namespace here (it needs root)";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the counter stopped while the machine slept";
 }
 
 // Each wait lasts at least as long as asked: the tone patterns keep their

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/personality.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -80,6 +82,36 @@ TEST(StartDetached, RunsInTheCurrentDirectory) {
     fs::current_path(old);
     ASSERT_TRUE(WaitForFile(dir.Path + "/here"));
     EXPECT_EQ(ReadFile(dir.Path + "/here"), dir.Path + "\n");
+}
+
+// The program's raised priority is its own: started programs (the viewer,
+// the install script and what that starts) run at normal priority, or idle.
+TEST(StartProcess, StartedProgramsDoNotInheritARaisedPriority) {
+    TempFolder dir;
+    const std::string script = dir.Path + "/nice.sh";
+    std::ofstream(script) << "#!/bin/sh\nnice > \"$1.tmp\"; mv \"$1.tmp\" \"$1\"\n";
+    fs::permissions(script, fs::perms::owner_all);
+    const int before = platform::CurrentNiceValue();
+    const bool raised = setpriority(PRIO_PROCESS, 0, -10) == 0;
+    // Without the right to raise it, a value we started with above 0 is kept.
+    const std::string normal = std::to_string(raised ? 0 : std::max(before, 0)) + "\n";
+    struct Case {
+        const char* what;
+        bool detached, idle;
+        std::string nice;
+    };
+    const Case cases[] = {
+        {"normal", false, false, normal}, {"idle", false, true, "19\n"}, {"detached", true, false, normal}};
+    for (const Case& c : cases) {
+        const std::string out = dir.Path + "/" + c.what;
+        platform::ProcessHandle handle;
+        ASSERT_TRUE(c.detached ? platform::StartDetached({"/bin/sh", script, out})
+                               : platform::StartProcess(script, out, c.idle, handle));
+        ASSERT_TRUE(WaitForFile(out)) << c.what;
+        EXPECT_EQ(ReadFile(out), c.nice)
+            << c.what << (raised ? " from nice -10" : " from our own nice value");
+    }
+    setpriority(PRIO_PROCESS, 0, before);
 }
 
 TEST(ProcessHandle, TerminateEndsAndReapsAndEmpties) {

@@ -1,21 +1,37 @@
 // Tests of the single-instance claim: exclusive while held, gone with its
-// holder however the holder ends, never inherited by started programs.
+// holder however the holder ends, never inherited by started programs, kept
+// in a folder no other user can write.
 #include "platform/SingleInstance.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "platform/testing/RuntimeFolder.h"
 
 using platform::ClaimResult;
 using platform::SingleInstance;
 
 namespace {
+
+// Every claim of these tests lands in a runtime folder of their own.
+class OwnRuntimeFolder : public ::testing::Environment {
+public:
+    void SetUp() override { folder_.Use(); }
+
+private:
+    platform::testing::RuntimeFolder folder_;
+};
+[[maybe_unused]] const auto* const runtime = ::testing::AddGlobalTestEnvironment(new OwnRuntimeFolder);
 
 // A name no other test process (or a running Quorrin) uses.
 std::string UniqueName(const char* what) {
@@ -39,6 +55,8 @@ TEST(SingleInstance, NamesOutsideTheLimitsAreRefused) {
         {"", ClaimResult::Failed},
         {std::string(108, 'q'), ClaimResult::Failed},
         {std::string("Pro\0tect", 8), ClaimResult::Failed},
+        {"Pro/tect", ClaimResult::Failed},
+        {"..", ClaimResult::Failed},
         {UniqueName("x") + std::string(107 - UniqueName("x").size(), 'y'), ClaimResult::Claimed},
         {UniqueName("Short"), ClaimResult::Claimed},
     };
@@ -149,6 +167,35 @@ TEST(SingleInstance, StartedProgramsDoNotInheritTheClaim) {
 
     ::kill(child, SIGKILL);
     Reap(child);
+}
+
+// A runtime folder another user owns or can write is passed over: whoever
+// can make the file there could hold or fake the claim.
+TEST(SingleInstance, ARuntimeFolderOthersCouldWriteIsNotUsed) {
+    const passwd* nobody = ::getpwnam("nobody");
+    struct Case {
+        const char* what;
+        mode_t mode;
+        bool foreignOwner;
+    };
+    const Case cases[] = {{"writable by all", 0777, false}, {"nobody's", 0700, true}};
+    for (const Case& c : cases) {
+        if (c.foreignOwner && (::geteuid() != 0 || nobody == nullptr)) continue;
+        platform::testing::RuntimeFolder folder(c.foreignOwner ? nobody->pw_uid : ::geteuid(),
+                                                c.foreignOwner ? nobody->pw_gid : ::getegid());
+        ::chmod(folder.Path().c_str(), c.mode);
+        folder.Use();
+        const std::string name = UniqueName("Foreign");
+        SingleInstance guard;
+        EXPECT_NE(guard.Claim(name), ClaimResult::AlreadyClaimed) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(folder.Path() + "/" + name)) << c.what;
+        guard.Release();
+        // It went to this user's fallback folder instead.
+        const std::string uid = std::to_string(::geteuid());
+        for (const std::string& fallback : {"/run/user/" + uid, "/tmp/quorrin-" + uid}) {
+            ::unlink((fallback + "/" + name).c_str());
+        }
+    }
 }
 
 }  // namespace

@@ -33,20 +33,25 @@ TEST(PrettyNameOf, UnquotesTheValue) {
 }
 
 TEST(MemoryStatusFrom, ReadsTheCountsInBytes) {
+    // The page-file figures are memory and swap together, as on Windows;
+    // the kernel's commit limit is not one of them.
     const std::string meminfo =
         "MemTotal:       16000000 kB\nMemFree:  100 kB\nMemAvailable:    8000000 kB\n"
+        "SwapTotal:       2000000 kB\nSwapFree:         500000 kB\n"
         "CommitLimit:    10000000 kB\nCommitted_AS:    4000000 kB\n";
     auto m = platform::MemoryStatusFrom(meminfo, 1ull << 47, 1000);
     EXPECT_EQ(m.TotalPhys, 16000000ull * 1024);
     EXPECT_EQ(m.AvailPhys, 8000000ull * 1024);
-    EXPECT_EQ(m.TotalPageFile, 10000000ull * 1024);
-    EXPECT_EQ(m.AvailPageFile, 6000000ull * 1024);
+    EXPECT_EQ(m.TotalPageFile, 18000000ull * 1024);
+    EXPECT_EQ(m.AvailPageFile, 8500000ull * 1024);
     EXPECT_EQ(m.TotalVirtual, 1ull << 47);
     EXPECT_EQ(m.AvailVirtual, (1ull << 47) - 1000);
-    // Overcommitted: nothing available, not a wrapped-around huge number.
-    auto over = platform::MemoryStatusFrom("CommitLimit: 10 kB\nCommitted_AS: 20 kB\n", 100, 200);
-    EXPECT_EQ(over.AvailPageFile, 0u);
-    EXPECT_EQ(over.AvailVirtual, 0u);
+    // No swap: the page file is the memory alone.
+    auto noSwap =
+        platform::MemoryStatusFrom("MemTotal: 10 kB\nMemAvailable: 4 kB\nCommitLimit: 5 kB\n", 100, 200);
+    EXPECT_EQ(noSwap.TotalPageFile, 10u * 1024);
+    EXPECT_EQ(noSwap.AvailPageFile, 4u * 1024);
+    EXPECT_EQ(noSwap.AvailVirtual, 0u);  // more mapped than there is: none, not a wrapped-around number
     // Old kernels without MemAvailable.
     EXPECT_EQ(platform::MemoryStatusFrom("MemFree: 5 kB\n", 0, 0).AvailPhys, 5u * 1024);
 }
@@ -120,6 +125,14 @@ TEST(GetDriveSpace, LetterCIsTheRootAndLettersBeyondTheDrivesFail) {
     int type = platform::GetDriveType('C');
     EXPECT_GE(type, 2);
     EXPECT_LE(type, 6);
+    // C is the root, which its letter says; the others name their folder.
+    EXPECT_EQ(platform::DriveMountPoint('C'), "");
+    for (char letter = 'D'; letter <= 'Z'; ++letter) {
+        const std::string folder = platform::DriveMountPoint(letter);
+        EXPECT_EQ(platform::GetDriveSpace(letter, total, free) || platform::GetDriveType(letter) != 1,
+                  !folder.empty() && folder[0] == '/')
+            << letter << " " << folder;
+    }
 }
 
 TEST(FillProcessorInfo, X86FromCpuinfo) {

@@ -26,7 +26,11 @@ void SingleInstance::Release() {
 
 ClaimResult SingleInstance::Claim(const std::string& name) {
     Release();
-    if (name.empty() || name.size() > 107 || name.find('\0') != std::string::npos) return ClaimResult::Failed;
+    // A backslash would name another namespace, such as the global one.
+    if (name.empty() || name.size() > 107 ||
+        name.find_first_of(std::string("/\\\0", 3)) != std::string::npos || name == "." || name == "..") {
+        return ClaimResult::Failed;
+    }
     // Not inheritable: a started program must not keep the name alive.
     HANDLE h = ::CreateMutexA(nullptr, FALSE, name.c_str());
     const DWORD error = ::GetLastError();

@@ -71,6 +71,11 @@ int GetDriveType(char letter) {
     return static_cast<int>(::GetDriveTypeA(root));
 }
 
+// A letter names its drive by itself here.
+std::string DriveMountPoint(char) {
+    return "";
+}
+
 // Not the native variant: a 32-bit process on 64-bit Windows is shown the
 // 32-bit view, as the report expects.
 bool GetSystemInfo(SystemInfo& info) {

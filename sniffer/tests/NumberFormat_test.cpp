@@ -142,6 +142,10 @@ TEST(DecimalText, FixedPointCutToTheWidthAndNeverFilled) {
         {12, 0, 0, ""},
         {12, -4, 2, ""},
         {1.25, 30, 20, "1.25000000000000000000"},
+        // Rounded to the decimals first, then cut: "9.96" cut to one is 9.
+        {9.96, 1, 2, "9"},
+        {99.999, 2, 5, "99"},
+        {-0.001, 2, 3, "-0"},
         // 18 significant digits, then zeros.
         {1.0 / 3.0, 30, 20, "0.33333333333333331500"},
         {123456789012345680.0, 30, 0, "123456789012345680"},

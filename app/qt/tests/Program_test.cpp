@@ -16,9 +16,13 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 
-#include "platform/SingleInstance.h"
+#include "driver/testing/StalledDriver.h"
+#include "platform/testing/RuntimeFolder.h"
 
 extern char** environ;
 
@@ -72,36 +76,61 @@ int Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-// One run of the built program in `folder`, with the hook's settings.
+// What else a run needs: another program of the build (quorrin-sniff), its
+// arguments, a file for its standard error, another user to run it as.
+struct RunAs {
+    std::string program = "quorrin";
+    std::vector<std::string> arguments;
+    std::string errors;
+    const passwd* user = nullptr;
+};
+
+// One run of a built program in `folder`, with the hook's settings (an empty
+// value removes the variable).
 class Quorrin {
 public:
-    Quorrin(const std::string& folder, const std::map<std::string, std::string>& hook) {
+    Quorrin(const std::string& folder, const std::map<std::string, std::string>& hook,
+            const RunAs& run = {}) {
         std::map<std::string, std::string> env;
         for (char** e = environ; *e != nullptr; ++e) {
             const char* eq = std::strchr(*e, '=');
             if (eq != nullptr) env[std::string(*e, static_cast<std::size_t>(eq - *e))] = eq + 1;
         }
         env["QT_QPA_PLATFORM"] = "offscreen";
-        env["LD_PRELOAD"] = BinDir + "/libquorrin_testhook.so";
+        if (run.program == "quorrin") env["LD_PRELOAD"] = BinDir + "/libquorrin_testhook.so";
         // A sanitizer build wants its runtime first; the hook comes before it.
         env["ASAN_OPTIONS"] = env["ASAN_OPTIONS"] + (env["ASAN_OPTIONS"].empty() ? "" : ":") +
                               "verify_asan_link_order=0";
         for (const auto& [name, value] : hook) env[name] = value;
         std::vector<std::string> texts;
-        for (const auto& [name, value] : env) texts.push_back(name + "=" + value);
+        for (const auto& [name, value] : env) {
+            if (!value.empty()) texts.push_back(name + "=" + value);
+        }
         std::vector<char*> envp;
         for (auto& t : texts) envp.push_back(t.data());
         envp.push_back(nullptr);
-        const std::string program = BinDir + "/quorrin";
+        const std::string program = BinDir + "/" + run.program;
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : run.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
 
         pid_ = ::fork();
         if (pid_ == 0) {
+            if (!run.errors.empty()) {
+                const int errors = ::open(run.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (errors < 0 || ::dup2(errors, 2) < 0) ::_exit(119);
+            }
+            if (run.user != nullptr && (::setgroups(0, nullptr) != 0 || ::setgid(run.user->pw_gid) != 0 ||
+                                        ::setuid(run.user->pw_uid) != 0)) {
+                ::_exit(118);
+            }
             if (::chdir(folder.c_str()) != 0) ::_exit(120);
-            char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-            ::execve(program.c_str(), argv, envp.data());
+            ::signal(SIGINT, SIG_DFL);  // as from a terminal, whatever ran these tests
+            ::execve(program.c_str(), argv.data(), envp.data());
             ::_exit(121);
         }
     }
+    pid_t Pid() const { return pid_; }
     ~Quorrin() {
         if (pid_ > 0 && !ended_) {
             ::kill(pid_, SIGKILL);
@@ -154,15 +183,30 @@ bool ExitedWith(int status, int code) { return status >= 0 && WIFEXITED(status) 
 
 class ProgramTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        platform::SingleInstance probe;
-        if (probe.Claim("Protect_Quorrin") == platform::ClaimResult::AlreadyClaimed) {
-            GTEST_SKIP() << "a Quorrin is running on this machine";
-        }
-    }
+    // The guard of this test's copies alone: a Quorrin running on the
+    // machine neither stops them nor is stopped by them.
+    void SetUp() override { runtime.Use(); }
+    platform::testing::RuntimeFolder runtime;
     TempFolder start;    // the programs' start folder: only their logs go here
     TempFolder control;  // the hook's files
 };
+
+// A viewer that stays until it is ended and leaves its process id in the
+// file $QUORRIN_TEST_VIEWER_PID names.
+void PutStandInViewer(const std::string& folder) {
+    const std::string viewer = folder + "/ViewLogs";
+    std::ofstream(viewer)
+        << "#!/bin/sh\necho $$ > \"$QUORRIN_TEST_VIEWER_PID.tmp\"\n"
+           "mv \"$QUORRIN_TEST_VIEWER_PID.tmp\" \"$QUORRIN_TEST_VIEWER_PID\"\nexec sleep 600\n";
+    fs::permissions(viewer, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+}
+
+// True when the process is gone; one that is not is ended.
+bool EndedOrEnd(pid_t pid) {
+    if (pid <= 0 || (::kill(pid, 0) != 0 && errno == ESRCH)) return true;
+    ::kill(pid, SIGKILL);
+    return false;
+}
 
 TEST_F(ProgramTest, SecondCopyIsRefusedAndLeavesTheFirstAndItsLogAlone) {
     Quorrin first(start.Path(), {{"QUORRIN_HOOK_ACTION", "wait"},
@@ -212,6 +256,153 @@ TEST_F(ProgramTest, EscapingExceptionEndsThroughTheTerminateHandler) {
     EXPECT_EQ(record.substr(0, 6), "005000");
     EXPECT_EQ(Message(record), "Abnormal Program Termination");
     EXPECT_EQ(Message(lines.back()), EndBanner);
+}
+
+// SIGTERM (a logout, systemd), SIGHUP (the terminal gone) and SIGINT end the
+// program as its close box does: viewer stopped, end banner, status 0.
+TEST_F(ProgramTest, EndSignalsCloseTheProgramAsTheCloseBoxDoes) {
+    PutStandInViewer(start.Path());
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        const std::string name = std::to_string(sig);
+        Quorrin program(start.Path(), {{"QUORRIN_HOOK_ACTION", "wait"},
+                                       {"QUORRIN_HOOK_VIEWER", "1"},
+                                       {"QUORRIN_HOOK_READY", control / ("ready" + name)},
+                                       {"QUORRIN_TEST_VIEWER_PID", control / ("viewer" + name)}});
+        ASSERT_TRUE(WaitForFile(control / ("viewer" + name), program)) << "no viewer came up";
+        ASSERT_TRUE(WaitForFile(control / ("ready" + name), program));
+        const pid_t viewer = std::stoi(ReadFile(control / ("viewer" + name)));
+        ASSERT_EQ(::kill(program.Pid(), sig), 0);
+        const int status = program.Wait();
+        EXPECT_TRUE(ExitedWith(status, 0)) << strsignal(sig) << ": wait status " << status;
+        const std::string log = ReadFile(start / "Quorrin.Log");
+        const auto lines = Lines(log);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(Message(lines.back()), EndBanner) << strsignal(sig);
+        EXPECT_EQ(Count(log, EndBanner), 1) << strsignal(sig);
+        EXPECT_TRUE(EndedOrEnd(viewer)) << strsignal(sig) << ": the viewer outlived the program";
+    }
+}
+
+// Qt ends the process itself (status 1) when the X server goes away; the log
+// still gets its end and the viewer is still stopped.
+TEST_F(ProgramTest, LosingTheDisplayStillEndsTheLogAndTheViewer) {
+    int display[2];
+    ASSERT_EQ(::pipe(display), 0);
+    const pid_t server = ::fork();
+    if (server == 0) {
+        ::close(display[0]);
+        const std::string fd = std::to_string(display[1]);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(display[1]);
+    // The number, then its line end in a write of its own: the server ends
+    // when it cannot write that.
+    std::string number;
+    char c = 0;
+    while (::read(display[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(display[0]);
+    if (number.empty()) {
+        ::waitpid(server, nullptr, 0);
+        GTEST_SKIP() << "no Xvfb to run a display";
+    }
+    PutStandInViewer(start.Path());
+    Quorrin program(start.Path(),
+                    {{"QT_QPA_PLATFORM", "xcb"},
+                     {"DISPLAY", ":" + number},
+                     {"QUORRIN_HOOK_ACTION", "wait"},
+                     {"QUORRIN_HOOK_VIEWER", "1"},
+                     {"QUORRIN_TEST_VIEWER_PID", control / "viewer"}},
+                    {"quorrin", {}, control / "errors", nullptr});
+    const bool viewerUp = WaitForFile(control / "viewer", program);
+    ::kill(server, SIGTERM);
+    ::waitpid(server, nullptr, 0);
+    ASSERT_TRUE(viewerUp) << "the window never came up on display " << number << ReadFile(control / "errors");
+    const pid_t viewer = std::stoi(ReadFile(control / "viewer"));
+    const int status = program.Wait();
+    EXPECT_TRUE(ExitedWith(status, 1)) << "wait status " << status << "\n" << ReadFile(control / "errors");
+    const auto lines = Lines(ReadFile(start / "Quorrin.Log"));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(Message(lines.back()), EndBanner);
+    EXPECT_TRUE(EndedOrEnd(viewer)) << "the viewer outlived the program";
+}
+
+TEST_F(ProgramTest, TheSniffLeavesARunningWindowAndItsLogAlone) {
+    Quorrin window(start.Path(), {{"QUORRIN_HOOK_ACTION", "wait"},
+                                  {"QUORRIN_HOOK_READY", control / "ready"},
+                                  {"QUORRIN_HOOK_CLOSE_FILE", control / "close"}});
+    ASSERT_TRUE(WaitForFile(control / "ready", window));
+    const std::string before = ReadFile(start / "Quorrin.Log");
+
+    Quorrin sniff(start.Path(), {}, {"quorrin-sniff", {"--device", control / "none"}, control / "errors"});
+    EXPECT_TRUE(ExitedWith(sniff.Wait(), 3));
+    EXPECT_EQ(ReadFile(control / "errors"), "ALREADY HAVE THE PROGRAM RUNNING.  KILL IT FIRST!\n");
+    EXPECT_EQ(ReadFile(start / "Quorrin.Log"), before) << "the sniff touched the window's log";
+
+    std::ofstream(control / "close") << "close\n";
+    EXPECT_TRUE(ExitedWith(window.Wait(), 0));
+    EXPECT_EQ(Message(Lines(ReadFile(start / "Quorrin.Log")).back()), EndBanner);
+}
+
+TEST_F(ProgramTest, AWindowStartedWhileASniffRunsIsRefused) {
+    StalledDriver driver(control / "stalled");
+    Quorrin sniff(start.Path(), {}, {"quorrin-sniff", {"--device", driver.Socket()}, "", nullptr});
+    ASSERT_TRUE(driver.WaitForClient()) << "the sniff never came to its driver check";
+
+    TempFolder other;
+    Quorrin window(other.Path(), {{"QUORRIN_HOOK_BOXES", control / "boxes"}});
+    EXPECT_TRUE(ExitedWith(window.Wait(), 3));
+    EXPECT_EQ(ReadFile(control / "boxes"),
+              "RUN FAIL|ALREADY HAVE THE PROGRAM RUNNING.  KILL IT FIRST!|icon=0|buttons=1024\n");
+    EXPECT_FALSE(fs::exists(other / "Quorrin.Log"));
+
+    driver.Release();
+    EXPECT_TRUE(ExitedWith(sniff.Wait(), 2));
+    const std::string log = ReadFile(start / "Quorrin.Log");
+    EXPECT_EQ(Count(log, StartBanner), 1);
+    EXPECT_EQ(Message(Lines(log).back()), EndBanner);
+}
+
+// Each user has a guard of their own: `nobody`'s copies (with no runtime
+// folder, as from cron) and root's neither block nor are blocked by each
+// other, and each user's second copy is still refused.
+TEST_F(ProgramTest, AnotherUsersCopiesNeitherBlockNorAreBlocked) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr) GTEST_SKIP() << "a second user needs root";
+    TempFolder theirs, theirControl;
+    for (const std::string& folder : {theirs.Path(), theirControl.Path()}) {
+        ASSERT_EQ(::chown(folder.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    const std::map<std::string, std::string> asNobody = {{"XDG_RUNTIME_DIR", ""}, {"HOME", theirs.Path()}};
+    auto with = [](std::map<std::string, std::string> settings,
+                   const std::map<std::string, std::string>& more) {
+        settings.insert(more.begin(), more.end());
+        return settings;
+    };
+    Quorrin theirWindow(theirs.Path(),
+                        with(asNobody, {{"QUORRIN_HOOK_ACTION", "wait"},
+                                        {"QUORRIN_HOOK_READY", theirControl / "ready"},
+                                        {"QUORRIN_HOOK_CLOSE_FILE", theirControl / "close"}}),
+                        {"quorrin", {}, "", nobody});
+    ASSERT_TRUE(WaitForFile(theirControl / "ready", theirWindow)) << "nobody's window did not come up";
+
+    Quorrin mine(start.Path(), {{"QUORRIN_HOOK_ACTION", "wait"},
+                                {"QUORRIN_HOOK_READY", control / "ready"},
+                                {"QUORRIN_HOOK_CLOSE_FILE", control / "close"}});
+    ASSERT_TRUE(WaitForFile(control / "ready", mine)) << "nobody's window blocked root's";
+
+    const std::vector<std::string> noDriver = {"--device", control / "none"};
+    Quorrin mySniff(start.Path(), {}, {"quorrin-sniff", noDriver, "", nullptr});
+    EXPECT_TRUE(ExitedWith(mySniff.Wait(), 3)) << "root's second copy was not refused";
+    Quorrin theirSniff(theirs.Path(), asNobody, {"quorrin-sniff", noDriver, "", nobody});
+    EXPECT_TRUE(ExitedWith(theirSniff.Wait(), 3)) << "nobody's second copy was not refused";
+
+    std::ofstream(theirControl / "close") << "close\n";
+    EXPECT_TRUE(ExitedWith(theirWindow.Wait(), 0));
+    Quorrin theirNext(theirs.Path(), asNobody, {"quorrin-sniff", noDriver, "", nobody});
+    EXPECT_TRUE(ExitedWith(theirNext.Wait(), 2)) << "root's window blocked nobody's sniff";
+    std::ofstream(control / "close") << "close\n";
+    EXPECT_TRUE(ExitedWith(mine.Wait(), 0));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // Quorrin test support -- preloaded (LD_PRELOAD) into the real quorrin by its
 // tests, never part of the program: it writes down and answers every message
-// box, says when the window is ready, and then closes the window, throws from
-// an event handler, or waits for a close file, as QUORRIN_HOOK_* asks.
+// box, opens the viewer from the menu when asked, says when the window is
+// ready, and then closes the window, throws from an event handler, or waits
+// for a close file, as QUORRIN_HOOK_* asks.
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
@@ -55,6 +57,11 @@ void Install() {
         }
         QWidget* window = MainWindow();
         if (window == nullptr || !window->isVisible() || !PostShowDone(window) || acted) return;
+        static bool viewer = false;
+        if (!viewer && !Setting("QUORRIN_HOOK_VIEWER").isEmpty()) {
+            viewer = true;
+            if (auto* item = window->findChild<QAction*>(QStringLiteral("MenuViewErrorLog"))) item->trigger();
+        }
         const QString ready = Setting("QUORRIN_HOOK_READY");
         if (!ready.isEmpty() && !QFile::exists(ready)) AppendLine(ready, QStringLiteral("ready"));
         const QString action = Setting("QUORRIN_HOOK_ACTION");

@@ -27,6 +27,7 @@
 #include "log/wexerrorlog.h"
 #include "platform/Clock.h"
 #include "platform/SingleInstance.h"
+#include "platform/testing/RuntimeFolder.h"
 #include "platform/testing/TempFolder.h"
 #include "speaker/wexspeakerclass.h"
 #include "timing/TimeUnit.h"
@@ -179,6 +180,8 @@ TEST_F(ProgramLifeTest, ShutDownEndsAViewerStillRunning) {
 }
 
 TEST(AlreadyRunningTest, SeesAnotherHolderOfTheGuard) {
+    platform::testing::RuntimeFolder runtime;
+    runtime.Use();
     const std::string name = "QuorrinTest_Guard_" + std::to_string(::getpid());
     {
         platform::SingleInstance other;

@@ -1,7 +1,10 @@
 // Quorrin sniff front end tests -- quorrin-sniff run as a program against a
 // private driver service, in a folder of its own.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,9 +14,12 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "app/sniff/DeviceTableJson.h"
+#include "driver/testing/StalledDriver.h"
 #include "driver/testing/TestBus.h"
+#include "platform/testing/RuntimeFolder.h"
 #include "platform/testing/TempFolder.h"
 #include "sniffer/tests/SimBus.h"
 #include "windriver/WinDriverRequests.h"
@@ -35,10 +41,13 @@ protected:
     }
     void TearDown() override { temp_.reset(); }
     std::unique_ptr<platform::testing::TempFolder> temp_;
-    ProgramRun Start(const std::string& arguments) {
+    // The single-instance guard of this test's copies alone.
+    platform::testing::RuntimeFolder runtime_;
+    ProgramRun Start(const std::string& arguments, const std::string& environment = "") {
         ProgramRun run;
-        const std::string command = "cd '" + dir + "' && exec '" + BuiltProgram("quorrin-sniff") + "' " + arguments +
-                                    " 2>'" + dir + "/stderr'";
+        const std::string command = "cd '" + dir + "' && XDG_RUNTIME_DIR='" + runtime_.Path() + "' " +
+                                    environment + " exec '" + BuiltProgram("quorrin-sniff") + "' " +
+                                    arguments + " 2>'" + dir + "/stderr'";
         std::FILE* p = popen(command.c_str(), "r");
         if (!p) return run;
         char buffer[4096];
@@ -52,13 +61,38 @@ protected:
         run.Log = text.str();
         return run;
     }
-    std::string Errors() const {
-        std::ifstream in(dir + "/stderr");
+    std::string Errors() const { return ReadText(dir + "/stderr"); }
+    static std::string ReadText(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
         return text.str();
     }
+    // A copy started without waiting for it, its output in `name`.out and
+    // `name`.err; Reap gives its wait status.
+    pid_t Launch(const std::string& name, const std::vector<std::string>& arguments) {
+        const std::string program = BuiltProgram("quorrin-sniff");
+        const pid_t pid = ::fork();
+        if (pid != 0) return pid;
+        const int out = ::open((dir + "/" + name + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open((dir + "/" + name + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (::chdir(dir.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(120);
+        ::setenv("XDG_RUNTIME_DIR", runtime_.Path().c_str(), 1);
+        ::signal(SIGINT, SIG_DFL);  // as from a terminal, whatever ran these tests
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(121);
+    }
+    static int Reap(pid_t pid) {
+        int status = -1;
+        ::waitpid(pid, &status, 0);
+        return status;
+    }
 };
+
+const char* const EndBanner = "------------------PROGRAM END--------------------";
 
 std::string DemoLikeBus() {
     return simbus::BusJson({simbus::SimFunction(0, 0, 0).Ids(0x8086, 0x1237),
@@ -153,6 +187,44 @@ TEST_F(SniffProgram, JsonCarriesEveryField) {
         EXPECT_TRUE(plx.contains(field)) << field;
     // The log is written as usual.
     EXPECT_NE(run.Log.find("PCI Sniff Results.  Found 3 PCI Devices on the Bus"), std::string::npos);
+}
+
+// SIGTERM, SIGHUP and SIGINT while the driver check waits: the check ends,
+// the scan is left out, the log gets its end, and the signal ends the copy.
+TEST_F(SniffProgram, EndedFromOutsideItStillEndsTheLog) {
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        StalledDriver driver(dir + "/stalled");
+        const pid_t sniff = Launch("signalled", {"--device", driver.Socket()});
+        ASSERT_TRUE(driver.WaitForClient());
+        ASSERT_EQ(::kill(sniff, sig), 0);
+        driver.Release();
+        const int status = Reap(sniff);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig)
+            << strsignal(sig) << ": wait status " << status;
+        const std::string log = ReadText(dir + "/Quorrin.Log");
+        const auto records = simbus::LogFolder::Parse(log);
+        ASSERT_FALSE(records.empty()) << strsignal(sig);
+        EXPECT_EQ(records.back().Message, EndBanner) << strsignal(sig);
+        EXPECT_EQ(log.find("No PCI Devices to Log"), std::string::npos) << strsignal(sig) << ": the scan ran";
+        EXPECT_EQ(ReadText(dir + "/signalled.out"), "") << strsignal(sig);
+    }
+}
+
+// The Done pattern is the window's: the sniff plays it only when asked.
+// ALSA's default device is made a file here, so a tone leaves its samples.
+TEST_F(SniffProgram, BeepsOnlyWhenAsked) {
+    const std::string tones = dir + "/tones.raw";
+    std::ofstream(dir + "/asound.conf")
+        << "pcm.!default { type file slave.pcm { type null } file \"" << tones << "\" format \"raw\" }\n";
+    const std::string alsa = "ALSA_CONFIG_PATH='" + dir + "/asound.conf'";
+    auto played = [&] {
+        std::error_code none;
+        return std::filesystem::exists(tones) && std::filesystem::file_size(tones, none) > 0;
+    };
+    ASSERT_EQ(Start("--device '" + dir + "/nobody'", alsa).Status, 2) << Errors();
+    EXPECT_FALSE(played()) << "a sniff without --beep sounded";
+    ASSERT_EQ(Start("--beep --device '" + dir + "/nobody'", alsa).Status, 2) << Errors();
+    if (!played()) GTEST_SKIP() << "the tones do not go to ALSA on this machine (PC speaker, or no ALSA)";
 }
 
 TEST(DeviceTableJson, FailTextAndOddBytesStayValidJson) {

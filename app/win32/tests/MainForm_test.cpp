@@ -275,6 +275,20 @@ TEST_F(MainFormTest, MenuCloseAndTheSecondCopy) {
     EXPECT_EQ(second.startUps, 0);
 }
 
+// A logoff or shutdown is let go ahead, and its end closes the form as the
+// close box does; a session end that was called off changes nothing.
+TEST_F(MainFormTest, TheSessionsEndClosesTheForm) {
+    TMainForm form(services);
+    EXPECT_EQ(SendMessageA(form.Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    SendMessageA(form.Handle(), WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(services.shutDowns, 0);
+    ASSERT_NE(form.Handle(), nullptr);
+    SendMessageA(form.Handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(services.shutDowns, 1);
+    EXPECT_EQ(form.Handle(), nullptr);
+    EXPECT_TRUE(QuitPosted());
+}
+
 TEST_F(MainFormTest, TabMovesFromTheButtonIntoTheMemo) {
     TMainForm form(services);
     form.Show();

@@ -74,6 +74,26 @@ TEST_F(ProgramTest, CaptionShowsTheClockAndACloseEndsTheLog) {
     CloseAndExpectCleanEnd(program);
 }
 
+// A logoff or shutdown ends the program as its close box does: the end
+// banner is written before WM_ENDSESSION returns, after which the system may
+// end the process at any moment.
+TEST_F(ProgramTest, TheSessionsEndEndsTheLogBeforeItReturns) {
+    Program program(folder);
+    std::vector<Box> boxes;
+    HWND window = WaitForReadyWindow(program, boxes);
+    ASSERT_NE(window, nullptr);
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000,
+                                    &answer));
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+    ASSERT_TRUE(SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000,
+                                    &answer));
+    const std::string log = Log();
+    EXPECT_NE(log.find("------------------PROGRAM END--------------------"), std::string::npos) << log;
+    ASSERT_TRUE(WaitFor([&] { return program.Ended(); })) << "the program did not end with its session";
+    EXPECT_EQ(program.ExitStatus(), 0u);
+}
+
 TEST_F(ProgramTest, SecondCopyShowsRunFailAndEndsWithStatus3) {
     Program first(folder);
     std::vector<Box> boxes;

@@ -169,6 +169,8 @@ TEST(Win32SingleInstance, OneClaimPerNameUntilReleased) {
     EXPECT_EQ(second.Claim(name), platform::ClaimResult::Claimed);
     EXPECT_EQ(platform::SingleInstance().Claim(""), platform::ClaimResult::Failed);
     EXPECT_EQ(platform::SingleInstance().Claim(std::string(108, 'n')), platform::ClaimResult::Failed);
+    // A backslash would reach another namespace (Global\ is the machine's).
+    EXPECT_EQ(platform::SingleInstance().Claim("Global\\" + name), platform::ClaimResult::Failed);
 }
 
 TEST(Win32Process, StartsTheGivenProgramAndTerminatesIt) {

@@ -117,6 +117,19 @@ TEST(SniffExe, WithoutTheDriverLogsTheCheckAndTheRefusalAndEndsWithTwo) {
     EXPECT_NE(log.find("No PCI Devices to Log.  Assume something broke"), std::string::npos);
 }
 
+// A copy of Quorrin holding the session's mutex keeps its log.
+TEST(SniffExe, BesideARunningCopyItEndsWithThreeAndWritesNoLog) {
+    platform::testing::TempFolder folder("quorrin-sniff-exe-");
+    HANDLE held = ::CreateMutexA(nullptr, FALSE, "Protect_Quorrin");
+    ASSERT_NE(held, nullptr);
+    ASSERT_NE(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "a Quorrin is running here";
+    const SniffRun run = RunSniff(folder.Path(), "");
+    ::CloseHandle(held);
+    EXPECT_EQ(run.status, 3u) << run.out;
+    EXPECT_EQ(run.out.rfind("ALREADY HAVE THE PROGRAM RUNNING.  KILL IT FIRST!", 0), 0u) << run.out;
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() + "\\Quorrin.Log"));
+}
+
 TEST(SniffExe, HelpNamesTheDriverDeviceAndAWrongArgumentEndsWithOne) {
     platform::testing::TempFolder folder("quorrin-sniff-exe-");
     const SniffRun help = RunSniff(folder.Path(), " --help");

@@ -1,0 +1,11 @@
+// Quorrin app -- the viewer's fallback folder as built in. Compiled once for
+// each value (app/process/CMakeLists.txt): the programs in the build tree get
+// the build's bin folder, the installed copies the folder they are installed
+// in.
+#include "app/process/ProcessUnit.h"
+
+#ifndef QUORRIN_FALLBACK_BIN_DIR
+#error "QUORRIN_FALLBACK_BIN_DIR names the folder searched for the viewer after the start folder"
+#endif
+
+const char* const ViewerFallbackBuiltIn = QUORRIN_FALLBACK_BIN_DIR;

@@ -1,0 +1,72 @@
+// Quorrin platform layer -- the end requests as blocked signals read through
+// a signalfd: no work is done in a signal handler, and since no thread takes
+// the signals, none of them cuts a system call short (a driver request
+// waiting for its reply is not failed by a Ctrl+C).
+#include "platform/EndRequests.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <initializer_list>
+
+namespace platform {
+
+namespace {
+
+int endFd = -1;
+
+sigset_t EndSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        struct sigaction current {};
+        if (::sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        sigaddset(&signals, sig);
+    }
+    return signals;
+}
+
+}  // namespace
+
+bool CatchEndRequests() {
+    if (endFd >= 0) return true;
+    const sigset_t signals = EndSignals();
+    if (::pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return false;
+    endFd = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (endFd < 0) {
+        ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+        return false;
+    }
+    return true;
+}
+
+int EndRequestDescriptor() {
+    return endFd;
+}
+
+int TakeEndRequest() {
+    if (endFd < 0) return 0;
+    signalfd_siginfo info{};
+    ssize_t got;
+    do {
+        got = ::read(endFd, &info, sizeof info);
+    } while (got < 0 && errno == EINTR);
+    return got == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
+}
+
+void EndAsRequested(int request) {
+    if (request > 0) {
+        ::signal(request, SIG_DFL);
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, request);
+        ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+        ::raise(request);
+    }
+    ::_exit(128 + request);
+}
+
+}  // namespace platform
