@@ -167,8 +167,8 @@ std::vector<Difference> Differences(const PciDeviceRecord& a, const PciDeviceRec
     return out;
 }
 
-// Memory above 4 GiB also gives code 7: the card check matches 32-bit
-// addresses only. Worth saying, since it is then the likely cause.
+// Logs of versions whose card check compared whole addresses give code 7
+// for every function with memory above 4 GiB: worth saying where it is so.
 bool MemoryAbove4GiB(const PciDeviceRecord& d) {
     for (int i = 0; i < d.NumMemAddresses && i < 8; ++i)
         if (d.MemAddress[i] > 0xFFFFFFFFu || d.MemPhysicalAddress[i] > 0xFFFFFFFFu) return true;
@@ -197,11 +197,9 @@ std::vector<std::pair<FindingKind, std::string>> FindingsOf(const PciDeviceRecor
             found.emplace_back(FindingKind::EepromSilent, "PLX EEPROM reads all 0000 (no answer)");
     }
     if (d.FailCode == 7 && (d.ConfigRegs[1] & 0x2))
-        found.emplace_back(
-            FindingKind::DecodeOnCode7,
-            std::string("memory decode is on, yet no memory space was active (code 7)") +
-                (MemoryAbove4GiB(d) ? "; its memory lies above 4 GiB, which the card check cannot match"
-                                    : ""));
+        found.emplace_back(FindingKind::DecodeOnCode7,
+                           std::string("memory decode is on, yet no memory space was active (code 7)") +
+                               (MemoryAbove4GiB(d) ? "; its memory lies above 4 GiB" : ""));
     if (NotRegistered(d))
         found.emplace_back(FindingKind::NotRegistered, "could not be registered with the driver (code " +
                                                            std::to_string(d.FailCode) + ": " +

@@ -3,7 +3,8 @@
 // A backend answers for one PCI bus: the simulated one read from a JSON file
 // (SimulatedBus) or this machine's (RealBus, libpci and sysfs). The service
 // (DriverService) owns everything the clients see: handles, locks, which
-// client registered what, and the range checks. A backend only reports what
+// client registered what, the range checks and the access policy
+// (AccessPolicy.h). A backend only reports what
 // the bus holds and moves bytes, so it stays small. The contract:
 //
 // - Every call comes from the service's one thread; none may throw.
@@ -18,15 +19,17 @@
 // - Register() and Unregister() are hooks called when a client claims or
 //   releases a function, so a backend can refuse (a simulated fault, a device
 //   it cannot claim). Locks and card handles are the service's.
-// - MemoryBacking() gives a descriptor the client can mmap for a memory
-//   resource (a memfd for simulated memory, sysfs resourceN for real),
-//   offset 0 at the resource's start; the backend keeps ownership. -1 when
-//   the resource cannot be mapped.
+// - BoundToDriver() says whether a kernel driver owns the function at this
+//   moment; it is asked at every transfer, never cached, since a driver can
+//   be loaded or rebound at any time. What that allows is the service's
+//   (driver/AccessPolicy.h).
 // - Transfer() moves `bytes` bytes in units of unitBytes (1, 2 or 4) at
 //   `offset` into resource `index` of a function, reading into or writing
 //   from `data`. With autoIncrement false every unit goes to the same offset.
 //   The service has already checked that the whole range lies inside the
-//   resource and that a registered client asks; false when the bus fails.
+//   resource, that the offset is a multiple of the unit, that a registered
+//   client asks and that the policy allows it; false when the bus fails.
+//   Nothing a backend holds (descriptor, mapping) is ever handed to a client.
 #pragma once
 
 #include <compare>
@@ -73,7 +76,7 @@ public:
     virtual bool ReadConfig(const Location& where, uint32_t offset, uint32_t bytes, uint32_t& value) = 0;
     virtual RegisterAnswer Register(const Location& where) = 0;
     virtual void Unregister(const Location& where) = 0;
-    virtual int MemoryBacking(const Location& where, std::size_t index) = 0;
+    virtual bool BoundToDriver(const Location& where) = 0;
     virtual bool Transfer(const Location& where, std::size_t index, uint64_t offset, uint32_t unitBytes,
                           bool isRead, bool autoIncrement, uint8_t* data, uint32_t bytes) = 0;
 };
@@ -82,7 +85,8 @@ public:
 // start; nothing is served from a half-read bus.
 std::unique_ptr<Bus> OpenSimulatedBus(const std::string& path, std::string& error);
 // Implemented in RealBus.cpp; quorrin-driverd offers --real when that file is
-// part of the build (QUORRIN_HAVE_REAL_BUS).
-std::unique_ptr<Bus> OpenRealBus(std::string& error);
+// part of the build (QUORRIN_HAVE_REAL_BUS). `sysfsPci` is the folder that
+// holds `devices` (tests give a stand-in tree).
+std::unique_ptr<Bus> OpenRealBus(std::string& error, const std::string& sysfsPci = "/sys/bus/pci");
 
 }  // namespace driverd

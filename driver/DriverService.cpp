@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
+#include "driver/AccessPolicy.h"
 #include "windriver/linux/DriverWire.h"
 
 namespace driverd {
@@ -77,14 +79,18 @@ DriverService::ClientId DriverService::Connect() {
     return id;
 }
 
+void DriverService::Release(std::map<uint32_t, Registration>::iterator card) {
+    bus_.Unregister(card->second.Card.Where);
+    auto client = clients_.find(card->second.Client);
+    if (client != clients_.end() && client->second.Registrations > 0) --client->second.Registrations;
+    cards_.erase(card);
+}
+
 void DriverService::Disconnect(ClientId client) {
     for (auto it = cards_.begin(); it != cards_.end();) {
-        if (it->second.Client == client) {
-            bus_.Unregister(it->second.Where);
-            it = cards_.erase(it);
-        } else {
-            ++it;
-        }
+        const auto next = std::next(it);
+        if (it->second.Client == client) Release(it);
+        it = next;
     }
     clients_.erase(client);
 }
@@ -141,37 +147,58 @@ void DriverService::CardInfo(ClientId client, Answer& a) {
     CardInfoRecord& c = a.Record.CardInfo;
     const Location where{c.Bus, c.Slot, c.Function};
     std::vector<Resource> resources;
-    if (!bus_.CardInfo(where, resources)) {
+    ClientState& state = clients_[client];
+    const bool answered = bus_.CardInfo(where, resources);
+    state.HaveLastInfo = true;
+    state.LastInfoRefused = !answered;
+    state.LastInfo = where;
+    if (!answered) {
         a.Status = bus_.ConfigSize(where) ? wire::StatusRefused : wire::StatusNoSuchCard;
         return;
     }
     FillResourceBlock(resources, c.Card);
-    clients_[client].HaveLastInfo = true;
-    clients_[client].LastInfo = where;
 }
 
 // A registration names its card only by its resources, as the card
 // information reply gave them. Functions with identical resources (say none
-// at all) are told apart by the function this client last asked about.
-bool DriverService::FindCard(ClientId client, const CardResourceBlock& block, Location& where,
+// at all) are told apart by the function this client last asked about. When
+// that request failed, the client holds nothing that describes a card and
+// nothing is registered: no other function is taken for it, so the answer
+// depends on that card alone.
+bool DriverService::FindCard(ClientId client, const CardResourceBlock& block, Function& card,
                              std::vector<Resource>& resources) {
     const ClientState& state = clients_[client];
-    if (state.HaveLastInfo && bus_.CardInfo(state.LastInfo, resources) && SameResources(resources, block)) {
-        where = state.LastInfo;
-        return true;
+    if (state.HaveLastInfo && state.LastInfoRefused) return false;
+    const std::vector<Function> functions = bus_.Scan();
+    auto matches = [&](const Function& f) {
+        return bus_.CardInfo(f.Where, resources) && SameResources(resources, block);
+    };
+    if (state.HaveLastInfo) {
+        for (const Function& f : functions)
+            if (f.Where == state.LastInfo && matches(f)) {
+                card = f;
+                return true;
+            }
     }
-    for (const Function& f : bus_.Scan()) {
-        if (bus_.CardInfo(f.Where, resources) && SameResources(resources, block)) {
-            where = f.Where;
+    for (const Function& f : functions)
+        if (matches(f)) {
+            card = f;
             return true;
         }
-    }
     return false;
 }
 
-bool DriverService::LockedByOther(ClientId client, const Location& where) const {
+bool DriverService::Registered(const Location& where) const {
     return std::any_of(cards_.begin(), cards_.end(),
-                       [&](const auto& c) { return c.second.Where == where && c.second.Client != client; });
+                       [&](const auto& c) { return c.second.Card.Where == where; });
+}
+
+// The counter wraps after 2^32 registrations; a handle still in use is
+// never given again, or a new client would take over another's card.
+uint32_t DriverService::NewCardHandle() {
+    while (nextCardHandle_ == 0 || nextCardHandle_ == LockCheckHandle || cards_.count(nextCardHandle_))
+        ++nextCardHandle_;
+    return nextCardHandle_++;
 }
 
 void DriverService::Register(ClientId client, Answer& a) {
@@ -181,37 +208,48 @@ void DriverService::Register(ClientId client, Answer& a) {
         a.Status = wire::StatusBadRecord;
         return;
     }
-    Location where;
+    Function card;
     std::vector<Resource> resources;
-    if (!FindCard(client, r.Card, where, resources)) {
+    if (!FindCard(client, r.Card, card, resources)) {
         a.Status = wire::StatusNoSuchCard;
         return;
     }
-    if (LockedByOther(client, where)) return;  // status 0, no card handle: not locked
-    switch (bus_.Register(where)) {
-    case RegisterAnswer::Refused: a.Status = wire::StatusRefused; return;
-    case RegisterAnswer::NoHandle: return;
-    case RegisterAnswer::Granted: break;
+    // A card is held once: by another client it is locked, by this one it is
+    // already registered. Either way status 0 and no card handle.
+    if (Registered(card.Where)) return;
+    if (r.LockCheckOnly) {
+        r.CardHandle = LockCheckHandle;
+        return;
+    }
+    ClientState& state = clients_[client];
+    if (state.Registrations >= MaxRegistrationsPerConnection) {
+        a.Status = wire::StatusLimit;
+        return;
+    }
+    switch (bus_.Register(card.Where)) {
+        case RegisterAnswer::Refused:
+            a.Status = wire::StatusRefused;
+            return;
+        case RegisterAnswer::NoHandle:
+            return;
+        case RegisterAnswer::Granted:
+            break;
     }
     resources.resize(r.Card.NumItems);
     for (uint32_t i = 0; i < r.Card.NumItems; ++i) {
         ResourceItem& item = r.Card.Items[i];
         if (item.Type == ItemMemory) {
             item.Mem.TransferAddress = MemoryAddress(item);
-            item.Mem.DirectAddress = 0;  // the client's transport maps the backing and fills it in
-            const int fd = bus_.MemoryBacking(where, i);
-            if (fd >= 0) {
-                a.Fds.push_back(fd);
-                const uint8_t* p = reinterpret_cast<const uint8_t*>(&i);
-                a.Data.insert(a.Data.end(), p, p + sizeof i);
-            }
+            // No mapping is handed out: the client reaches memory through
+            // transfers, which are checked one by one.
+            item.Mem.DirectAddress = 0;
         } else if (item.Type == ItemInterrupt) {
             item.Int.Handle = nextInterruptHandle_++;
         }
     }
-    r.CardHandle = nextCardHandle_++;
-    if (nextCardHandle_ == 0) nextCardHandle_ = 1;
-    cards_[r.CardHandle] = Registration{client, where, std::move(resources)};
+    r.CardHandle = NewCardHandle();
+    ++state.Registrations;
+    cards_[r.CardHandle] = Registration{client, card, std::move(resources)};
 }
 
 void DriverService::Unregister(ClientId client, Answer& a) {
@@ -220,8 +258,7 @@ void DriverService::Unregister(ClientId client, Answer& a) {
         a.Status = wire::StatusNotRegistered;
         return;
     }
-    bus_.Unregister(it->second.Where);
-    cards_.erase(it);
+    Release(it);
 }
 
 void DriverService::ConfigDump(Answer& a) {
@@ -246,6 +283,20 @@ void DriverService::ConfigDump(Answer& a) {
     a.Data.assign(p, p + sizeof value);
 }
 
+// A write passes only where the policy names the register, and only when it
+// leaves the guarded bits as they read now.
+uint32_t DriverService::CheckWrite(const Registration& card, std::size_t index, uint64_t offset,
+                                   const TransferRecord& t, const uint8_t* data) {
+    const uint32_t unit = wire::TransferUnitBytes(t.Command);
+    const WritableRegister* rule = FindWritableRegister(card.Card.VendorId, card.Card.DeviceId,
+                                                        card.Resources[index].Bar, offset, unit, t.Bytes);
+    if (rule == nullptr) return wire::StatusDenied;
+    uint8_t current = 0;
+    if (!bus_.Transfer(card.Card.Where, index, offset, 1, true, true, &current, 1))
+        return wire::StatusRefused;
+    return WriteKeepsGuardedBits(*rule, current, data[0]) ? 0 : wire::StatusDenied;
+}
+
 void DriverService::Transfer(ClientId client, const DecodedRequest& request, Answer& a) {
     const TransferRecord& t = a.Record.Transfer;
     const uint32_t unit = wire::TransferUnitBytes(t.Command);
@@ -258,9 +309,24 @@ void DriverService::Transfer(ClientId client, const DecodedRequest& request, Ans
             if (r.Kind != (memory ? ResourceKind::Memory : ResourceKind::IO)) continue;
             if (t.Address < r.Address || t.Address - r.Address > r.Length || span > r.Length - (t.Address - r.Address))
                 continue;
+            const uint64_t offset = t.Address - r.Address;
+            // Both backends see only whole units: a device register is never
+            // reached across its boundary.
+            if (offset % unit != 0) {
+                a.Status = wire::StatusBadRecord;
+                return;
+            }
+            if (!MayAccessBars(bus_.BoundToDriver(card.Card.Where), card.Card.VendorId, card.Card.DeviceId)) {
+                a.Status = wire::StatusRefused;
+                return;
+            }
+            if (!isRead) {
+                a.Status = CheckWrite(card, i, offset, t, request.Data);
+                if (a.Status != 0) return;
+            }
             std::vector<uint8_t> data(t.Bytes);
             if (!isRead) std::memcpy(data.data(), request.Data, t.Bytes);
-            if (!bus_.Transfer(card.Where, i, t.Address - r.Address, unit, isRead, t.AutoIncrement != 0, data.data(),
+            if (!bus_.Transfer(card.Card.Where, i, offset, unit, isRead, t.AutoIncrement != 0, data.data(),
                                t.Bytes)) {
                 a.Status = wire::StatusRefused;
                 return;

@@ -1,6 +1,7 @@
 // Quorrin driver service -- answers decoded requests for its clients: the
 // card handles, the locks, which client registered what, and the checks that
-// keep a client inside what it registered.
+// keep a client inside what it registered and what driver/AccessPolicy.h
+// allows.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +20,12 @@ struct Answer {
     uint32_t Status = 0;
     RequestRecord Record{};
     uint32_t RecordSize = 0;      // 0: no record in the reply
-    std::vector<uint8_t> Data;    // configuration word, bytes read, item indexes
-    std::vector<int> Fds;         // memory backings, owned by the bus
+    std::vector<uint8_t> Data;    // configuration word, bytes read
 };
+
+// The card handle a lock-check-only registration gives for a free card; it
+// names no registration and is never handed out for one.
+constexpr uint32_t LockCheckHandle = 0xFFFFFFFFu;
 
 class DriverService {
 public:
@@ -38,16 +42,20 @@ public:
     static Answer Refuse(Refusal why, const DecodedRequest& request);
 
     std::size_t Registrations() const { return cards_.size(); }
+    // Where the card-handle counter stands, so a test can make it wrap.
+    void SetNextCardHandleForTesting(uint32_t next) { nextCardHandle_ = next; }
 
 private:
     struct Registration {
         ClientId Client;
-        Location Where;
+        Function Card;
         std::vector<Resource> Resources;
     };
     struct ClientState {
         bool HaveLastInfo = false;
+        bool LastInfoRefused = false;
         Location LastInfo;
+        std::size_t Registrations = 0;
     };
 
     void Version(Answer& a);
@@ -57,8 +65,13 @@ private:
     void Unregister(ClientId client, Answer& a);
     void ConfigDump(Answer& a);
     void Transfer(ClientId client, const DecodedRequest& request, Answer& a);
-    bool FindCard(ClientId client, const CardResourceBlock& block, Location& where, std::vector<Resource>& resources);
-    bool LockedByOther(ClientId client, const Location& where) const;
+    bool FindCard(ClientId client, const CardResourceBlock& block, Function& card,
+                  std::vector<Resource>& resources);
+    bool Registered(const Location& where) const;
+    uint32_t NewCardHandle();
+    uint32_t CheckWrite(const Registration& card, std::size_t index, uint64_t offset, const TransferRecord& t,
+                        const uint8_t* data);
+    void Release(std::map<uint32_t, Registration>::iterator card);
 
     Bus& bus_;
     std::string versionText_;

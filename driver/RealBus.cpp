@@ -22,7 +22,6 @@ namespace driverd {
 
 namespace {
 
-constexpr const char* DevicesDir = "/sys/bus/pci/devices";
 constexpr uint32_t HeaderBytes = 64;
 constexpr uint32_t InterruptPinOffset = 0x3D;
 
@@ -34,8 +33,8 @@ using Access = std::unique_ptr<pci_access, AccessDeleter>;
 struct RealFunction {
     Function Id;
     pci_dev* Dev = nullptr;  // owned by the pci_access
+    std::string Dir;         // its sysfs folder
     uint32_t ConfigSize = 256;
-    bool Reachable = false;  // MayAccessBars
     std::vector<Resource> Resources;
     std::unique_ptr<sysfs::BarFiles> Bars;
 };
@@ -101,17 +100,17 @@ public:
     void Unregister(const Location& where) override {
         if (RealFunction* f = Find(where)) f->Bars->Release();
     }
-    int MemoryBacking(const Location& where, std::size_t index) override {
-        RealFunction* f = Find(where);
-        if (!f || !f->Reachable || index >= f->Resources.size() || f->Resources[index].Kind != ResourceKind::Memory)
-            return -1;
-        return f->Bars->Descriptor(f->Resources[index].Bar);
+    // The kernel links `driver` into the function's folder while a driver is
+    // bound, so one lstat at the moment of the access says it.
+    bool BoundToDriver(const Location& where) override {
+        const RealFunction* f = Find(where);
+        struct stat link {};
+        return !f || lstat((f->Dir + "/driver").c_str(), &link) == 0;
     }
     bool Transfer(const Location& where, std::size_t index, uint64_t offset, uint32_t unitBytes, bool isRead,
                   bool autoIncrement, uint8_t* data, uint32_t bytes) override {
         RealFunction* f = Find(where);
-        if (!f || !f->Reachable || index >= f->Resources.size() || unitBytes == 0 || bytes % unitBytes != 0)
-            return false;
+        if (!f || index >= f->Resources.size() || unitBytes == 0 || bytes % unitBytes != 0) return false;
         const Resource& r = f->Resources[index];
         const uint64_t span = autoIncrement ? bytes : unitBytes;
         if (r.Kind == ResourceKind::Interrupt || offset > r.Length || span > r.Length - offset) return false;
@@ -138,11 +137,6 @@ private:
 
 }  // namespace
 
-bool MayAccessBars(bool boundToDriver, uint16_t vendorId, uint16_t deviceId) {
-    const bool plxBridge = vendorId == 0x10B5 && (deviceId == 0x9056 || deviceId == 0x9080);
-    return !boundToDriver || plxBridge;
-}
-
 std::string SysfsName(uint32_t domain, uint32_t bus, uint32_t slot, uint32_t function) {
     char name[32];
     std::snprintf(name, sizeof name, "%04x:%02x:%02x.%x", domain & 0xFFFFu, bus & 0xFFu, slot & 0x1Fu,
@@ -150,12 +144,13 @@ std::string SysfsName(uint32_t domain, uint32_t bus, uint32_t slot, uint32_t fun
     return name;
 }
 
-std::unique_ptr<Bus> OpenRealBus(std::string& error) {
+std::unique_ptr<Bus> OpenRealBus(std::string& error, const std::string& sysfsPci) {
     // libpci ends the process on an access method that does not work; make
     // sure it has the one we rely on before asking it.
+    const std::string devices = sysfsPci + "/devices";
     struct stat st {};
-    if (stat(DevicesDir, &st) != 0 || !S_ISDIR(st.st_mode)) {
-        error = std::string("the real bus needs ") + DevicesDir + ": " + std::strerror(errno);
+    if (stat(devices.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        error = "the real bus needs " + devices + ": " + std::strerror(errno);
         return nullptr;
     }
     Access access(pci_alloc());
@@ -164,6 +159,7 @@ std::unique_ptr<Bus> OpenRealBus(std::string& error) {
         return nullptr;
     }
     access->method = PCI_ACCESS_SYS_BUS_PCI;
+    pci_set_param(access.get(), const_cast<char*>("sysfs.path"), const_cast<char*>(sysfsPci.c_str()));
     pci_init(access.get());
     pci_scan_bus(access.get());
 
@@ -182,11 +178,9 @@ std::unique_ptr<Bus> OpenRealBus(std::string& error) {
         f.Id.Where = {dev->bus, dev->dev, dev->func};
         f.Id.VendorId = dev->vendor_id;
         f.Id.DeviceId = dev->device_id;
-        const std::string dir = std::string(DevicesDir) + "/" + SysfsName(0, dev->bus, dev->dev, dev->func);
+        const std::string dir = devices + "/" + SysfsName(0, dev->bus, dev->dev, dev->func);
+        f.Dir = dir;
         f.ConfigSize = ConfigSizeOf(dir);
-        struct stat driver {};
-        const bool bound = lstat((dir + "/driver").c_str(), &driver) == 0;
-        f.Reachable = MayAccessBars(bound, f.Id.VendorId, f.Id.DeviceId);
         const uint8_t pin = pci_read_byte(dev, InterruptPinOffset);
         f.Resources = sysfs::ResourcesOf(sysfs::ParseResourceText(ReadText(dir + "/resource")),
                                          dev->irq > 0 ? static_cast<uint32_t>(dev->irq) : 0, pin);
@@ -198,8 +192,7 @@ std::unique_ptr<Bus> OpenRealBus(std::string& error) {
 
     uint32_t readable = 4096;
     if (!functions.empty()) {
-        const Location& first = functions.front().Id.Where;
-        if (!WholeConfigReadable(std::string(DevicesDir) + "/" + SysfsName(0, first.Bus, first.Slot, first.Function))) {
+        if (!WholeConfigReadable(functions.front().Dir)) {
             readable = HeaderBytes;
             std::fprintf(stderr, "quorrin-driverd: %s\n", ShortConfigNotice);
         }

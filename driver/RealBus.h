@@ -13,11 +13,6 @@ namespace driverd {
 inline constexpr const char* ShortConfigNotice =
     "only 64 bytes of configuration space are readable without root";
 
-// Whether transfers and memory mappings may reach a function's BARs. A
-// function bound to a kernel driver is that driver's: only the PLX 9056/9080
-// bridges the program reads the EEPROM of are reached then.
-bool MayAccessBars(bool boundToDriver, uint16_t vendorId, uint16_t deviceId);
-
 // "DDDD:BB:SS.F", the name of a function's folder below /sys/bus/pci/devices.
 std::string SysfsName(uint32_t domain, uint32_t bus, uint32_t slot, uint32_t function);
 

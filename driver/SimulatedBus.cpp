@@ -108,30 +108,24 @@ std::vector<uint8_t> ParseConfigDump(const std::string& text) {
     return bytes;
 }
 
-// Zeroed shared memory the client can map; the service maps it too.
-class SharedMemory {
+// Zeroed memory of a resource, backed lazily: only pages touched cost.
+// Private to the service; a client reaches it through transfers only.
+class BarMemory {
 public:
-    explicit SharedMemory(uint64_t length) {
+    explicit BarMemory(uint64_t length) {
         const long page = sysconf(_SC_PAGESIZE);
         size_ = (length + page - 1) / page * page;
-        fd_ = memfd_create("quorrin-bar", MFD_CLOEXEC);
-        if (fd_ < 0 || ftruncate(fd_, static_cast<off_t>(size_)) != 0)
-            throw FormatError(std::string("memory resource: cannot create its memory: ") + std::strerror(errno));
-        void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        void* p =
+            mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p == MAP_FAILED) throw FormatError(std::string("memory resource: cannot map it: ") + std::strerror(errno));
         base_ = static_cast<uint8_t*>(p);
     }
-    ~SharedMemory() {
-        if (base_) munmap(base_, size_);
-        if (fd_ >= 0) close(fd_);
-    }
-    SharedMemory(const SharedMemory&) = delete;
-    SharedMemory& operator=(const SharedMemory&) = delete;
-    int Fd() const { return fd_; }
+    ~BarMemory() { munmap(base_, size_); }
+    BarMemory(const BarMemory&) = delete;
+    BarMemory& operator=(const BarMemory&) = delete;
     uint8_t* Base() const { return base_; }
 
 private:
-    int fd_ = -1;
     uint8_t* base_ = nullptr;
     std::size_t size_ = 0;
 };
@@ -167,7 +161,7 @@ struct SimFunction {
     Function Id;
     std::vector<uint8_t> Config;
     std::vector<Resource> Resources;
-    std::vector<std::unique_ptr<SharedMemory>> Memory;  // per resource, null when not memory
+    std::vector<std::unique_ptr<BarMemory>> Memory;     // per resource, null when not memory
     std::vector<std::unique_ptr<PortBlock>> Ports;      // per resource, null when not I/O
     std::set<std::string> Faults;
 };
@@ -230,11 +224,13 @@ SimFunction ParseFunction(const json& f) {
             if (t == "memory") {
                 res.Kind = ResourceKind::Memory;
                 res.Bar = static_cast<uint32_t>(Required(item, "bar", 6, at));
-                res.Address = Required(item, "address", 0xFFFFFFFF, at);
+                // The whole bus address, above 4 GiB too, as a 64-bit BAR holds it.
+                res.Address = Required(item, "address", UINT64_MAX, at);
                 res.Length = Required(item, "length", MaxMemoryLength, at);
                 if (res.Length == 0) throw FormatError(at + "length: 0");
-                if (res.Address + res.Length > 0x100000000ull) throw FormatError(at + "length: runs past 4 GiB");
-                fn.Memory.push_back(std::make_unique<SharedMemory>(res.Length));
+                if (res.Address != 0 && res.Address - 1 > UINT64_MAX - res.Length)
+                    throw FormatError(at + "length: runs past the 64-bit address space");
+                fn.Memory.push_back(std::make_unique<BarMemory>(res.Length));
                 fn.Ports.push_back(nullptr);
             } else if (t == "io") {
                 res.Kind = ResourceKind::IO;
@@ -308,11 +304,7 @@ public:
         return RegisterAnswer::Granted;
     }
     void Unregister(const Location&) override {}
-    int MemoryBacking(const Location& where, std::size_t index) override {
-        const SimFunction* f = Find(where);
-        if (!f || index >= f->Memory.size() || !f->Memory[index]) return -1;
-        return f->Memory[index]->Fd();
-    }
+    bool BoundToDriver(const Location&) override { return false; }  // no kernel drivers here
     bool Transfer(const Location& where, std::size_t index, uint64_t offset, uint32_t unitBytes, bool isRead,
                   bool autoIncrement, uint8_t* data, uint32_t bytes) override {
         SimFunction* f = Find(where);

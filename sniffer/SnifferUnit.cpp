@@ -123,4 +123,10 @@ void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table) {
     table.Count = static_cast<int32_t>(count);
 
     for (uint32_t n = 0; n < count; ++n) ScanCard(context, cards, n, table.Devices[n]);
+    // A driver that went away leaves zeros in the cards after it; say so
+    // once, and end the scan as one that did not reach the driver.
+    if (DriverConnectionLost(context.Handle)) {
+        LogInfo("GetPciCardInfo: lost the connection to the driver during the scan", 1, false);
+        SetLastError(1, "GetPciCardInfo->Lost the connection to the driver.\n");
+    }
 }

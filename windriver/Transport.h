@@ -1,6 +1,6 @@
 // Quorrin driver transport -- opening and closing a connection to the
-// driver service; DriverRequest, ClientAddress and DirectAccessible of
-// WinDriverRequests.h are the transport's too.
+// driver service; DriverRequest, ClientAddress, DirectAccessible and
+// DriverConnectionLost of WinDriverRequests.h are the transport's too.
 #pragma once
 
 #include <string>

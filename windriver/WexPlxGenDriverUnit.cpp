@@ -59,8 +59,9 @@ uint32_t TransferCommandFor(bool isRead, uint32_t unit, bool isMemory) {
     return first + unit;
 }
 
-// Where the program itself reaches byte `offset` of a memory space, or
-// nullptr when the mapping is not (or no longer) there. The whole 64-bit sum
+// Where the program itself reaches byte `offset` of a memory space through
+// the driver's user-mode mapping, or nullptr when the mapping is not (or no
+// longer) there. The whole 64-bit sum
 // is the address: cutting it to 32 bits would point anywhere in a 64-bit
 // process.
 volatile uint8_t* DirectByte(const ResourceItem& item, uint32_t offset) {
@@ -118,14 +119,11 @@ bool DetectAddressSpaces(DriverContext& context, int32_t& code) {
                 if (!isMemory) continue;
                 bar &= ~0xFu;
             }
-            // An unassigned register (address 0) is nobody's space; and a
-            // 64-bit memory register keeps its upper half in the next one,
-            // so a 32-bit item matches it only when that half is 0. Without
-            // these, an item whose address does not fit the 32-bit field
-            // would be taken for some other register's.
-            if ((address >> 32) != 0 || static_cast<uint32_t>(address) != bar || bar == 0) continue;
-            if (isMemory && (raw & 0x6u) == 0x4u && j < 5 && ReadConfigRegister(context, BarOffset(j + 1)) != 0)
-                continue;
+            // A register reading 0 is not implemented and is nobody's space.
+            // Any other is matched on its low half only: a 64-bit memory BAR
+            // above 4 GiB has a cleared low half of 0, the value the item's
+            // 32-bit physical address field carries for it.
+            if (raw == 0 || (address >> 32) != 0 || static_cast<uint32_t>(address) != bar) continue;
             context.Spaces[j] = {i, isMemory ? 1u : 0u, 1u};
             break;
         }
@@ -188,10 +186,13 @@ uint32_t TransferBlock(DriverContext& context, uint32_t space, uint32_t offset, 
     return DriverRequest(WD_Transfer, context.Handle, &record, sizeof record);
 }
 
+// A memory space with a direct address is reached through it; one whose
+// direct address is 0 (a driver that hands out no mapping) goes through
+// transfers with the memory commands, as an I/O space does.
 uint8_t ReadSpaceByte(DriverContext& context, uint32_t space, uint32_t offset) {
     const ResourceItem* item = SpaceItem(context, space);
     if (item == nullptr) return 0;
-    if (context.Spaces[space].IsMemory) {
+    if (context.Spaces[space].IsMemory && item->Mem.DirectAddress != 0) {
         volatile uint8_t* p = DirectByte(*item, offset);
         return p ? *p : 0;
     }
@@ -203,7 +204,7 @@ uint8_t ReadSpaceByte(DriverContext& context, uint32_t space, uint32_t offset) {
 void WriteSpaceByte(DriverContext& context, uint32_t space, uint32_t offset, uint8_t value) {
     const ResourceItem* item = SpaceItem(context, space);
     if (item == nullptr) return;
-    if (context.Spaces[space].IsMemory) {
+    if (context.Spaces[space].IsMemory && item->Mem.DirectAddress != 0) {
         if (volatile uint8_t* p = DirectByte(*item, offset)) *p = value;
         return;
     }

@@ -52,7 +52,9 @@ uint32_t ReadConfigRegister(DriverContext& context, uint32_t offset);
 uint32_t TransferBlock(DriverContext& context, uint32_t space, uint32_t offset, bool isRead, void* buffer,
                        uint32_t byteCount, uint32_t unit);
 
-// A space that is not active, a memory space whose mapping is gone, or a
-// refused transfer reads 0 and writes nothing.
+// A memory space with a direct address is reached through that mapping, one
+// without (direct address 0) through TransferBlock, as an I/O space is. A
+// space that is not active, a mapping that is gone, or a refused transfer
+// reads 0 and writes nothing.
 uint8_t ReadSpaceByte(DriverContext& context, uint32_t space, uint32_t offset);
 void WriteSpaceByte(DriverContext& context, uint32_t space, uint32_t offset, uint8_t value);

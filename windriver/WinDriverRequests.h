@@ -205,9 +205,16 @@ void SetLastError(int32_t code, const char* text);
 // the request is sent, playing the part of the kernel that copies user memory.
 uint32_t ClientAddress(void* address, uint32_t length);
 
-// True when [address, address + length) lies inside a card mapping that the
-// transport made at registration and has not yet released.
+// True when [address, address + length) lies inside a card's user-mode
+// mapping that the driver made at registration (the kernel driver on
+// Windows). The Linux service hands out none: there every memory access is a
+// transfer, and the direct address of a memory item is 0.
 bool DirectAccessible(uint64_t address, uint64_t length);
+
+// True when the connection behind an open handle broke (the driver went
+// away): every request on it answers 0xFFFFFFFF from then on. A kernel
+// driver cannot go while a handle is open, so on Windows it is never true.
+bool DriverConnectionLost(DriverHandle handle);
 
 // The driver device. The program uses the fixed path; tools and tests may
 // point elsewhere.

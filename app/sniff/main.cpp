@@ -90,8 +90,9 @@ int main(int argc, char** argv) {
     if (!GoOn()) EndAsAsked();
 
     GetPciCardInfo(PciTableCapacity, PciDeviceTable);
-    // OpenDriver leaves code 1 when it got no handle; each card's check
-    // result is taken, so a scan that had the driver ends at 0.
+    // OpenDriver leaves code 1 when it got no handle, and so does a scan that
+    // lost the driver on the way; each card's check result is taken, so a
+    // scan that had the driver throughout ends at 0.
     const bool reached = LastErrorCode != 1;
     if (json) {
         Write(DeviceTableJson(PciDeviceTable) + "\n");

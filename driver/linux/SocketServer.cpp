@@ -5,6 +5,8 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,9 +16,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <map>
+#include <optional>
+#include <set>
 
+#include "driver/AccessPolicy.h"
 #include "windriver/linux/DriverWire.h"
 
 namespace driverd {
@@ -30,20 +34,6 @@ std::string Error(const std::string& what) { return what + ": " + std::strerror(
 std::optional<uint32_t> QuorrinGroup() {
     if (const group* g = getgrnam("quorrin")) return g->gr_gid;
     return std::nullopt;
-}
-
-// Supplementary groups of a connected peer, from /proc.
-std::vector<uint32_t> PeerGroups(pid_t pid) {
-    std::vector<uint32_t> groups;
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("Groups:", 0) != 0) continue;
-        std::istringstream list(line.substr(7));
-        uint32_t g;
-        while (list >> g) groups.push_back(g);
-    }
-    return groups;
 }
 
 bool FillAddress(const std::string& path, sockaddr_un& address) {
@@ -63,90 +53,10 @@ bool SomeoneListens(const sockaddr_un& address) {
     return live;
 }
 
-class Listener {
-public:
-    ~Listener() {
-        if (fd_ >= 0) close(fd_);
-        // Only our own socket file is removed, never one a successor bound.
-        struct stat now;
-        if (bound_ && stat(path_.c_str(), &now) == 0 && now.st_ino == inode_ && now.st_dev == device_)
-            unlink(path_.c_str());
-    }
-    bool Open(const ServerOptions& options, std::string& error) {
-        if (options.ListenFd >= 0) {
-            fd_ = options.ListenFd;
-            return true;
-        }
-        path_ = options.SocketPath;
-        sockaddr_un address;
-        if (!FillAddress(path_, address)) {
-            error = "socket path \"" + path_ + "\" is empty or too long";
-            return false;
-        }
-        if (options.CreateFolder) {
-            const auto slash = path_.rfind('/');
-            const std::string folder = slash == std::string::npos ? "" : path_.substr(0, slash);
-            if (!folder.empty() && mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
-                error = Error("cannot create " + folder);
-                return false;
-            }
-        }
-        struct stat old;
-        if (lstat(path_.c_str(), &old) == 0) {
-            if (!S_ISSOCK(old.st_mode)) {
-                error = path_ + " exists and is not a socket; not touching it";
-                return false;
-            }
-            if (SomeoneListens(address)) {
-                error = "another service already listens on " + path_;
-                return false;
-            }
-            unlink(path_.c_str());  // left by a service that crashed
-        }
-        fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd_ < 0) {
-            error = Error("socket");
-            return false;
-        }
-        // Created 0660 at once: no moment where others could connect.
-        const mode_t mask = umask(0117);
-        const int bound = bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        umask(mask);
-        if (bound != 0) {
-            error = Error("cannot bind " + path_);
-            return false;
-        }
-        bound_ = true;
-        struct stat mine;
-        if (stat(path_.c_str(), &mine) == 0) {
-            inode_ = mine.st_ino;
-            device_ = mine.st_dev;
-        }
-        const auto group = QuorrinGroup();
-        const uid_t owner = geteuid() == 0 ? 0 : static_cast<uid_t>(-1);
-        if (chown(path_.c_str(), owner, group ? *group : getegid()) != 0 && geteuid() == 0) {
-            error = Error("cannot set the owner of " + path_);
-            return false;
-        }
-        if (chmod(path_.c_str(), 0660) != 0 || listen(fd_, 16) != 0) {
-            error = Error("cannot listen on " + path_);
-            return false;
-        }
-        return true;
-    }
-    int Fd() const { return fd_; }
-
-private:
-    int fd_ = -1;
-    std::string path_;
-    bool bound_ = false;
-    ino_t inode_ = 0;
-    dev_t device_ = 0;
-};
-
 struct Client {
     int Fd;
     DriverService::ClientId Id;
+    uint32_t Uid;
 };
 
 bool SendFrame(int fd, uint32_t magic, const Answer& a) {
@@ -157,35 +67,256 @@ bool SendFrame(int fd, uint32_t magic, const Answer& a) {
     msghdr message{};
     message.msg_iov = parts;
     message.msg_iovlen = 3;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * MaxResourceItems)];
-    if (!a.Fds.empty() && a.Fds.size() <= MaxResourceItems) {
-        message.msg_control = control;
-        message.msg_controllen = CMSG_SPACE(sizeof(int) * a.Fds.size());
-        cmsghdr* c = CMSG_FIRSTHDR(&message);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int) * a.Fds.size());
-        std::memcpy(CMSG_DATA(c), a.Fds.data(), sizeof(int) * a.Fds.size());
-    }
     // A client that does not take its replies is dropped, never waited for.
     const ssize_t sent = sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
     return sent == static_cast<ssize_t>(sizeof header + a.RecordSize + a.Data.size());
 }
 
-bool AcceptPeer(int fd) {
+// The peer's user id when the policy lets it in.
+std::optional<uint32_t> AllowedPeer(int fd) {
     ucred peer{};
     socklen_t length = sizeof peer;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
-    return PeerAllowed(peer.uid, peer.gid, PeerGroups(peer.pid), geteuid(), QuorrinGroup());
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return std::nullopt;
+    if (!PeerAllowed(peer.uid, peer.gid, PeerGroups(fd), geteuid(), QuorrinGroup())) return std::nullopt;
+    return peer.uid;
 }
+
+// The connections the loop holds, counted per user for the cap.
+class Clients {
+public:
+    explicit Clients(DriverService& service) : service_(service) {}
+    ~Clients() {
+        while (!list_.empty()) Drop(list_.size() - 1);
+    }
+    std::vector<Client>& List() { return list_; }
+
+    void Accept(int listenFd) {
+        const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            // Out of descriptors the connection stays queued and poll would
+            // report it at once, for ever: wait for a descriptor to free.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                if (!paused_) Say(Error("cannot accept a connection") + "; waiting for a client to leave");
+                paused_ = true;
+            }
+            return;
+        }
+        const std::optional<uint32_t> uid = AllowedPeer(fd);
+        if (uid && CountsAgainstConnectionCap(*uid) && Held(*uid) >= MaxConnectionsPerUser) {
+            if (capped_.insert(*uid).second)
+                Say("user " + std::to_string(*uid) + " holds " + std::to_string(MaxConnectionsPerUser) +
+                    " connections, the most one user may; refusing more until one closes");
+            close(fd);
+            return;
+        }
+        Answer welcome;
+        if (uid && SendFrame(fd, wire::WelcomeMagic, welcome)) {
+            list_.push_back({fd, service_.Connect(), *uid});
+            ++perUser_[*uid];
+        } else {
+            close(fd);
+        }
+    }
+    void Drop(std::size_t i) {
+        const Client c = list_[i];
+        service_.Disconnect(c.Id);
+        close(c.Fd);
+        list_.erase(list_.begin() + static_cast<std::ptrdiff_t>(i));
+        if (--perUser_[c.Uid] == 0) perUser_.erase(c.Uid);
+        capped_.erase(c.Uid);
+        paused_ = false;
+    }
+    bool Paused() const { return paused_; }
+    void Resume() { paused_ = false; }
+
+private:
+    std::size_t Held(uint32_t uid) const {
+        const auto it = perUser_.find(uid);
+        return it == perUser_.end() ? 0 : it->second;
+    }
+    DriverService& service_;
+    std::vector<Client> list_;
+    std::map<uint32_t, std::size_t> perUser_;
+    std::set<uint32_t> capped_;  // users the log has been told about
+    bool paused_ = false;
+};
 
 }  // namespace
 
-bool PeerAllowed(uint32_t uid, uint32_t gid, const std::vector<uint32_t>& groups, uint32_t serviceUid,
-                 std::optional<uint32_t> quorrinGid) {
-    if (uid == 0 || uid == serviceUid) return true;
-    if (!quorrinGid) return false;
-    return gid == *quorrinGid || std::find(groups.begin(), groups.end(), *quorrinGid) != groups.end();
+std::vector<uint32_t> PeerGroups(int fd) {
+    std::vector<gid_t> groups(64);
+    socklen_t length = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+    int got = getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &length);
+    if (got != 0 && errno == ERANGE) {  // length now says how much it needs
+        groups.resize(length / sizeof(gid_t));
+        got = getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &length);
+    }
+    if (got != 0) return {};
+    groups.resize(length / sizeof(gid_t));
+    return std::vector<uint32_t>(groups.begin(), groups.end());
+}
+
+Listener::~Listener() {
+    if (fd_ >= 0) close(fd_);
+    // Only our own socket file is removed, never one a successor bound.
+    struct stat now;
+    if (inode_ != 0 && fstatat(folder_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        now.st_ino == inode_ && now.st_dev == device_)
+        unlinkat(folder_, name_.c_str(), 0);
+    if (folder_ >= 0) close(folder_);
+    if (lock_ >= 0) close(lock_);
+}
+
+std::unique_ptr<Listener> OpenListener(const ServerOptions& options, std::string& error) {
+    const std::string& path = options.SocketPath;
+    sockaddr_un address;
+    if (!FillAddress(path, address)) {
+        error = "socket path \"" + path + "\" is empty or too long";
+        return nullptr;
+    }
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::unique_ptr<Listener> l(new Listener);
+    l->name_ = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (l->name_.empty()) {
+        error = "socket path \"" + path + "\" names a folder";
+        return nullptr;
+    }
+    if (options.CreateFolder && mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+        error = Error("cannot create " + folder);
+        return nullptr;
+    }
+    // Everything below names the socket relative to this folder, without
+    // following a symlink a member of a writable folder could put there.
+    l->folder_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (l->folder_ < 0) {
+        error = Error("cannot open " + folder);
+        return nullptr;
+    }
+    // Held for the service's life: of two services started together one
+    // gets it, the other refuses at once.
+    const std::string lockName = l->name_ + ".lock";
+    l->lock_ =
+        openat(l->folder_, lockName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat lock {};
+    if (l->lock_ < 0 || fstat(l->lock_, &lock) != 0 || !S_ISREG(lock.st_mode)) {
+        error = Error("cannot open the lock file " + path + ".lock");
+        return nullptr;
+    }
+    if (flock(l->lock_, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? "another service already listens on " + path
+                                     : Error("cannot lock " + path + ".lock");
+        return nullptr;
+    }
+    struct stat old;
+    if (fstatat(l->folder_, l->name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISSOCK(old.st_mode)) {
+            error = path + " exists and is not a socket; not touching it";
+            return nullptr;
+        }
+        // The lock is free, so whoever answers is no service of ours that
+        // took it (a socket systemd holds, or a build without the lock).
+        if (SomeoneListens(address)) {
+            error = "another service already listens on " + path;
+            return nullptr;
+        }
+        unlinkat(l->folder_, l->name_.c_str(), 0);  // left by a service that crashed
+    }
+    l->fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (l->fd_ < 0) {
+        error = Error("socket");
+        return nullptr;
+    }
+    // Created 0660 at once: no moment where others could connect.
+    const mode_t mask = umask(0117);
+    const int bound = bind(l->fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    umask(mask);
+    if (bound != 0) {
+        error = Error("cannot bind " + path);
+        return nullptr;
+    }
+    struct stat mine;
+    if (fstatat(l->folder_, l->name_.c_str(), &mine, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISSOCK(mine.st_mode)) {
+        error = path + " changed while it was bound; not touching it";
+        return nullptr;
+    }
+    l->inode_ = mine.st_ino;
+    l->device_ = mine.st_dev;
+    const auto group = QuorrinGroup();
+    if (fchownat(l->folder_, l->name_.c_str(), static_cast<uid_t>(-1), group ? *group : getegid(),
+                 AT_SYMLINK_NOFOLLOW) != 0 &&
+        geteuid() == 0) {
+        error = Error("cannot set the group of " + path);
+        return nullptr;
+    }
+    if (listen(l->fd_, 16) != 0) {
+        error = Error("cannot listen on " + path);
+        return nullptr;
+    }
+    return l;
+}
+
+void RaiseOpenFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+int ServeClients(DriverService& service, int listenFd, int stopFd, const ServerOptions& options) {
+    Clients clients(service);
+    std::vector<uint8_t> frame(wire::MaxFrameSize + 1);
+    constexpr int RetryAcceptMs = 1000;  // also when no client is left to free one
+    // A connection that arrives as the idle time ends stays queued on the
+    // socket; under socket activation the manager then starts us again.
+    const int idleMs = options.IdleSeconds > 0 ? options.IdleSeconds * 1000 : -1;
+    while (true) {
+        std::vector<pollfd> fds{{stopFd, POLLIN, 0},
+                                {listenFd, static_cast<short>(clients.Paused() ? 0 : POLLIN), 0}};
+        for (const Client& c : clients.List()) fds.push_back({c.Fd, POLLIN, 0});
+        const bool idle = clients.List().empty() && !clients.Paused();
+        const int ready = poll(fds.data(), fds.size(), clients.Paused() ? RetryAcceptMs : idle ? idleMs : -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            Say(Error("poll"));
+            return 1;
+        }
+        if (fds[0].revents) return 0;
+        if (ready == 0 && idle) return 0;
+        if (ready == 0) clients.Resume();
+        if (fds[1].revents & POLLIN) clients.Accept(listenFd);
+        // Backwards, so that dropping a client keeps the earlier indexes valid.
+        for (std::size_t k = fds.size(); k-- > 2;) {
+            const std::size_t i = k - 2;
+            if (!fds[k].revents) continue;
+            if (!(fds[k].revents & POLLIN)) {
+                clients.Drop(i);
+                continue;
+            }
+            const int fd = clients.List()[i].Fd;
+            const ssize_t got = recv(fd, frame.data(), frame.size(), MSG_DONTWAIT | MSG_TRUNC);
+            if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+            if (got <= 0) {
+                clients.Drop(i);
+                continue;
+            }
+            // MSG_TRUNC makes got the frame's real length, so an oversized one is seen whole.
+            DecodedRequest request;
+            const Refusal why = DecodeRequest(frame.data(), std::min<std::size_t>(got, frame.size()), request);
+            if (DropsConnection(why)) {
+                clients.Drop(i);
+                continue;
+            }
+            const Answer answer = why == Refusal::None ? service.Serve(clients.List()[i].Id, request)
+                                                       : DriverService::Refuse(why, request);
+            if (options.Trace) {
+                std::fprintf(options.Trace, "%08x %08x\n", request.Code, answer.Status);
+                std::fflush(options.Trace);
+            }
+            if (!SendFrame(fd, wire::ReplyMagic, answer)) clients.Drop(i);
+        }
+    }
 }
 
 int RunServer(DriverService& service, const ServerOptions& options) {
@@ -200,82 +331,23 @@ int RunServer(DriverService& service, const ServerOptions& options) {
         Say(Error("signalfd"));
         return 1;
     }
-
-    std::string error;
-    Listener listener;
-    if (!listener.Open(options, error)) {
-        Say(error);
-        close(signals);
-        return 1;
+    RaiseOpenFileLimit();
+    // A socket handed over is the manager's: no lock, no chown, no removal.
+    std::unique_ptr<Listener> listener;
+    if (options.ListenFd < 0) {
+        std::string error;
+        listener = OpenListener(options, error);
+        if (!listener) {
+            Say(error);
+            close(signals);
+            return 1;
+        }
     }
     std::printf("ready\n");
     std::fflush(stdout);
-
-    std::vector<Client> clients;
-    std::vector<uint8_t> frame(wire::MaxFrameSize + 1);
-    auto drop = [&](std::size_t i) {
-        service.Disconnect(clients[i].Id);
-        close(clients[i].Fd);
-        clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
-    };
-    // A connection that arrives as the idle time ends stays queued on the
-    // socket; under socket activation the manager then starts us again.
-    const int idleMs = options.IdleSeconds > 0 ? options.IdleSeconds * 1000 : -1;
-    bool running = true;
-    while (running) {
-        std::vector<pollfd> fds{{signals, POLLIN, 0}, {listener.Fd(), POLLIN, 0}};
-        for (const Client& c : clients) fds.push_back({c.Fd, POLLIN, 0});
-        const int ready = poll(fds.data(), fds.size(), clients.empty() ? idleMs : -1);
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            Say(Error("poll"));
-            break;
-        }
-        if (ready == 0) break;
-        if (fds[0].revents) running = false;
-        if (fds[1].revents & POLLIN) {
-            const int fd = accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd >= 0) {
-                Answer welcome;
-                if (AcceptPeer(fd) && SendFrame(fd, wire::WelcomeMagic, welcome))
-                    clients.push_back({fd, service.Connect()});
-                else
-                    close(fd);
-            }
-        }
-        // Backwards, so that dropping a client keeps the earlier indexes valid.
-        for (std::size_t k = fds.size(); k-- > 2;) {
-            const std::size_t i = k - 2;
-            if (!fds[k].revents) continue;
-            if (!(fds[k].revents & POLLIN)) {
-                drop(i);
-                continue;
-            }
-            const ssize_t got = recv(clients[i].Fd, frame.data(), frame.size(), MSG_DONTWAIT | MSG_TRUNC);
-            if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-            if (got <= 0) {
-                drop(i);
-                continue;
-            }
-            // MSG_TRUNC makes got the frame's real length, so an oversized one is seen whole.
-            DecodedRequest request;
-            const Refusal why = DecodeRequest(frame.data(), std::min<std::size_t>(got, frame.size()), request);
-            if (DropsConnection(why)) {
-                drop(i);
-                continue;
-            }
-            const Answer answer =
-                why == Refusal::None ? service.Serve(clients[i].Id, request) : DriverService::Refuse(why, request);
-            if (options.Trace) {
-                std::fprintf(options.Trace, "%08x %08x\n", request.Code, answer.Status);
-                std::fflush(options.Trace);
-            }
-            if (!SendFrame(clients[i].Fd, wire::ReplyMagic, answer)) drop(i);
-        }
-    }
-    while (!clients.empty()) drop(clients.size() - 1);
+    const int status = ServeClients(service, listener ? listener->Fd() : options.ListenFd, signals, options);
     close(signals);
-    return 0;
+    return status;
 }
 
 }  // namespace driverd

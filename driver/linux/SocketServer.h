@@ -2,9 +2,11 @@
 // on, who may connect, and the loop that serves every client.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,11 +16,6 @@ namespace driverd {
 
 constexpr const char* DefaultSocketPath = "/run/quorrin/windrvr6";
 
-// Who may talk to the service: root, the service's own user, or a member of
-// group quorrin (primary or supplementary group of the peer).
-bool PeerAllowed(uint32_t uid, uint32_t gid, const std::vector<uint32_t>& groups, uint32_t serviceUid,
-                 std::optional<uint32_t> quorrinGid);
-
 struct ServerOptions {
     std::string SocketPath = DefaultSocketPath;
     bool CreateFolder = false;    // create the socket's folder (0755) when missing
@@ -27,11 +24,53 @@ struct ServerOptions {
     int IdleSeconds = 0;          // end after this long without a client; 0: never
 };
 
-// Binds the socket (replacing one left by a crashed service, refusing when
-// another service answers on it), prints "ready", serves until SIGTERM or
-// SIGINT or the idle time, removes the socket. A handed-over socket is served
-// as it is: nothing is bound, changed or removed. Returns the exit status;
-// messages go to stderr.
+// The supplementary groups a connected peer had when it connected, from the
+// kernel (SO_PEERGROUPS): not looked up by its pid, which another process may
+// have by now.
+std::vector<uint32_t> PeerGroups(int fd);
+
+// The listening socket the service bound itself, with the lock that makes it
+// the only service on that path. Closing it removes the socket file (only
+// while it is still ours); the lock file PATH.lock stays, so that two
+// services starting together always lock the same file.
+class Listener {
+public:
+    ~Listener();
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+    int Fd() const { return fd_; }
+
+private:
+    friend std::unique_ptr<Listener> OpenListener(const ServerOptions& options, std::string& error);
+    Listener() = default;
+    int fd_ = -1;
+    int lock_ = -1;
+    int folder_ = -1;
+    std::string name_;  // the socket's name in folder_
+    ino_t inode_ = 0;
+    dev_t device_ = 0;
+};
+
+// Takes PATH.lock (refusing at once when another service holds it), replaces
+// a socket file left by a crashed service, binds with the umask giving mode
+// 0660, gives the socket to group quorrin without following a symlink, and
+// listens. nullptr with the reason in `error` otherwise.
+std::unique_ptr<Listener> OpenListener(const ServerOptions& options, std::string& error);
+
+// Raises the soft open-file limit to the hard one: every client costs a
+// descriptor.
+void RaiseOpenFileLimit();
+
+// Serves clients on the listening socket `listenFd` until `stopFd` (a
+// signalfd) becomes readable or, with options.IdleSeconds, that long passes
+// without a client. The socket may be one OpenListener made or one passed in
+// ready to accept. Returns the exit status.
+int ServeClients(DriverService& service, int listenFd, int stopFd, const ServerOptions& options);
+
+// Blocks SIGTERM and SIGINT into a signalfd, opens the listener (or takes
+// the handed-over ListenFd as it is: nothing bound, locked, changed or
+// removed), prints "ready", serves until one of them comes or the idle time
+// ends, removes the socket. Returns the exit status; messages go to stderr.
 int RunServer(DriverService& service, const ServerOptions& options);
 
 }  // namespace driverd

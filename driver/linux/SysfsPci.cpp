@@ -81,6 +81,10 @@ bool BarFiles::Memory(uint32_t bar, uint64_t length, uint64_t offset, uint32_t u
     if (it == maps_.end()) {
         const int fd = Descriptor(bar);
         if (fd < 0) return false;
+        // A mapping past the end of the file would fault on access; the
+        // kernel sizes resourceN to the BAR, a stand-in file may be shorter.
+        struct stat st {};
+        if (fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) < length) return false;
         const auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
         const uint64_t size = (length + page - 1) / page * page;
         void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);

@@ -43,14 +43,15 @@ public:
     BarFiles& operator=(const BarFiles&) = delete;
 
     // A descriptor of resourceN (read-write, synchronous), -1 when it cannot
-    // be opened (no such file, not root).
+    // be opened (no such file, not root). It never leaves the service.
     int Descriptor(uint32_t bar);
     // One I/O access of 1, 2 or 4 bytes at `offset`, as a pread/pwrite of
     // that size (the kernel turns it into one in/out instruction).
     bool Port(uint32_t bar, uint64_t offset, uint32_t unitBytes, bool isRead, uint8_t* unit);
-    // One memory access of 1, 2 or 4 bytes through a shared mapping of the
-    // file, as a single volatile access; `length` is the BAR's length. The
-    // offset must be a multiple of the unit.
+    // One memory access of 1, 2 or 4 bytes through the service's own shared
+    // mapping of the file, as a single volatile access; `length` is the
+    // BAR's length (a file shorter than that is not mapped). The offset must
+    // be a multiple of the unit.
     bool Memory(uint32_t bar, uint64_t length, uint64_t offset, uint32_t unitBytes, bool isRead, uint8_t* unit);
     void Release();
 

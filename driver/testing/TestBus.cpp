@@ -42,11 +42,11 @@ std::string ReadFile(const std::string& path) {
 
 std::string BuiltProgram(const std::string& name) { return std::string(QUORRIN_BIN_DIR) + "/" + name; }
 
-TestBus::TestBus(const std::string& busJson) {
+TestBus::TestBus(const std::string& busJson, Tracing tracing) {
     dir_ = MakeFolder();
     const std::string bus = dir_ + "/bus.json";
     std::ofstream(bus) << busJson;
-    Start({"--bus", bus});
+    Start({"--bus", bus}, tracing);
 }
 
 TestBus TestBus::Real() {
@@ -56,12 +56,13 @@ TestBus TestBus::Real() {
     return b;
 }
 
-void TestBus::Start(const std::vector<std::string>& arguments) {
+void TestBus::Start(std::vector<std::string> arguments, Tracing tracing) {
     socket_ = dir_ + "/windrvr6";
     const std::string errors = dir_ + "/stderr";
     std::vector<std::string> args{BuiltProgram("quorrin-driverd")};
     args.insert(args.end(), arguments.begin(), arguments.end());
-    args.insert(args.end(), {"--socket", socket_, "--trace", dir_ + "/trace"});
+    args.insert(args.end(), {"--socket", socket_});
+    if (tracing == Tracing::On) args.insert(args.end(), {"--trace", dir_ + "/trace"});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -152,6 +153,15 @@ void TestBus::Kill() {
     int status = 0;
     waitpid(pid_, &status, 0);
     pid_ = -1;
+}
+
+std::thread TestBus::KillAfter(unsigned code, int count) {
+    return std::thread([this, code, count] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (CountRequests(code) < count && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        Kill();
+    });
 }
 
 bool TestBus::Running() const {

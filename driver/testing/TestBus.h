@@ -4,15 +4,18 @@
 #pragma once
 
 #include <string>
+#include <thread>
 #include <vector>
 
 class TestBus {
 public:
     // Writes the JSON to a temporary file and starts
     //   quorrin-driverd --bus FILE --socket DIR/windrvr6 --trace DIR/trace
+    // (without --trace for Tracing::Off)
     // then waits for its "ready" line. Throws std::runtime_error when the
     // service does not come up (its standard error is in the message).
-    explicit TestBus(const std::string& busJson);
+    enum class Tracing { On, Off };  // Off: as in use, for benchmarks
+    explicit TestBus(const std::string& busJson, Tracing tracing = Tracing::On);
     static TestBus Real();  // quorrin-driverd --real
     ~TestBus();             // SIGTERM, waits for exit 0, removes the folder
     TestBus(TestBus&& other) noexcept;
@@ -31,6 +34,9 @@ public:
 
     // Ends the service at once (SIGKILL), as a crash would.
     void Kill();
+    // Kills it from a thread of its own once `count` requests of `code` are
+    // traced (or after 20 s): the driver going away in the middle of a scan.
+    std::thread KillAfter(unsigned code, int count);
     bool Running() const;
 
 private:
@@ -40,7 +46,7 @@ private:
     int pid_ = -1;
     int pidfd_ = -1;
     int out_ = -1;  // the service's standard output, kept open so it never sees SIGPIPE
-    void Start(const std::vector<std::string>& arguments);
+    void Start(std::vector<std::string> arguments, Tracing tracing = Tracing::On);
 };
 
 // Path of a program built into build/bin.

@@ -5,17 +5,22 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <thread>
 
+#include "driver/AccessPolicy.h"
 #include "driver/linux/SocketServer.h"
 #include "driver/testing/TestBus.h"
 #include "windriver/WinDriverRequests.h"
@@ -40,18 +45,24 @@ struct Daemon {
     int status = -1;    // exit status once it ended
     std::string out, err;
     pid_t pid = -1;
+    int stdoutFd = -1;
+    std::string errors;  // its stderr file
 };
 
-Daemon Start(const std::vector<std::string>& arguments, const std::string& folder, bool waitForExit) {
+// Starts it; `inChild` runs in the child before exec (a lower limit, another user).
+Daemon Launch(const std::vector<std::string>& arguments, const std::string& folder,
+              const std::function<void()>& inChild = {}) {
+    static int serial = 0;
     Daemon run;
     int out[2];
     EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    const std::string errors = folder + "/daemon-stderr";
+    run.errors = folder + "/daemon-stderr-" + std::to_string(++serial);
     run.pid = fork();
     if (run.pid == 0) {
         dup2(out[1], 1);
-        const int e = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = open(run.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         dup2(e, 2);
+        if (inChild) inChild();
         std::vector<std::string> args{BuiltProgram("quorrin-driverd")};
         args.insert(args.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
@@ -61,20 +72,33 @@ Daemon Start(const std::vector<std::string>& arguments, const std::string& folde
         _exit(127);
     }
     close(out[1]);
+    run.stdoutFd = out[0];
+    return run;
+}
+
+// Waits for the "ready" line or the end; reaps it unless it is ready.
+void Await(Daemon& run, bool waitForExit) {
     char buffer[256];
-    pollfd p{out[0], POLLIN, 0};
+    pollfd p{run.stdoutFd, POLLIN, 0};
     while (run.out.find('\n') == std::string::npos && poll(&p, 1, 20000) == 1) {
-        const ssize_t got = read(out[0], buffer, sizeof buffer);
+        const ssize_t got = read(run.stdoutFd, buffer, sizeof buffer);
         if (got <= 0) break;
         run.out.append(buffer, static_cast<std::size_t>(got));
     }
-    close(out[0]);
+    close(run.stdoutFd);
+    run.stdoutFd = -1;
     if (waitForExit || run.out != "ready\n") {
         waitpid(run.pid, &run.status, 0);
         run.pid = -1;
     }
-    std::ifstream in(errors);
+    std::ifstream in(run.errors);
     std::getline(in, run.err, '\0');
+}
+
+Daemon Start(const std::vector<std::string>& arguments, const std::string& folder, bool waitForExit,
+             const std::function<void()>& inChild = {}) {
+    Daemon run = Launch(arguments, folder, inChild);
+    Await(run, waitForExit);
     return run;
 }
 
@@ -230,6 +254,32 @@ TEST(DriverDaemon, PeerPolicy) {
         EXPECT_EQ(driverd::PeerAllowed(c.uid, c.gid, c.groups, 1000, c.quorrin), c.allowed) << c.uid << "/" << c.gid;
 }
 
+// Membership is judged on the groups the peer had when it connected: by the
+// time it is looked at, its pid may be another process's.
+TEST(DriverDaemon, PeerGroupsAreThoseItConnectedWith) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give a child other groups";
+    Folder dir;
+    const std::string path = dir.path + "/s";
+    const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        const gid_t groups[] = {4, 27};
+        _exit(setgroups(2, groups) == 0 && Connect(path) >= 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);  // reaped: its pid is free for anyone now
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const int peer = accept(listener, nullptr, nullptr);
+    EXPECT_EQ(driverd::PeerGroups(peer), (std::vector<uint32_t>{4, 27}));
+    close(peer);
+    close(listener);
+}
+
 TEST(DriverDaemon, OtherUsersAreTurnedAway) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
     TestBus bus(OneCard);
@@ -326,6 +376,277 @@ TEST(DriverDaemon, AClientThatStopsReadingDoesNotStallOthers) {
     close(slow);
     EXPECT_TRUE(bus.Running());
     SetDriverDevice(DefaultDriverDevice);
+}
+
+// ---- attacks a member of group quorrin could make ----------------------------
+
+const char* const MemoryCard =
+    R"({"functions":[{"bus":0,"slot":3,"function":0,"vendor":"0x8086","device":"0x1234",
+  "resources":[{"type":"memory","bar":0,"address":"0xF0000000","length":"0x1000"}]}]})";
+
+// Card information and registration of 0:03.0 over a raw connection, which
+// is then closed; whatever descriptors the replies carried stay with the
+// caller, as an attacker would keep them.
+std::vector<int> DescriptorsOfARegistration(const std::string& socket) {
+    const int fd = Connect(socket);
+    std::vector<uint8_t> frame;
+    ReadFrame(fd, frame);  // welcome
+    frame.resize(wire::MaxFrameSize);
+    std::vector<int> fds;
+    CardInfoRecord info{};
+    info.Slot = 3;
+    CardRegisterRecord r{};
+    const struct {
+        uint32_t code;
+        void* record;
+        uint32_t size;
+    } steps[] = {{WD_PciGetCardInfo, &info, sizeof info}, {WD_CardRegister, &r, sizeof r}};
+    for (const auto& step : steps) {
+        r.Card = info.Card;
+        const wire::FrameHeader h{wire::RequestMagic, step.code, step.size, 0};
+        iovec out[2] = {{const_cast<wire::FrameHeader*>(&h), sizeof h}, {step.record, step.size}};
+        msghdr m{};
+        m.msg_iov = out;
+        m.msg_iovlen = 2;
+        EXPECT_GT(sendmsg(fd, &m, MSG_NOSIGNAL), 0);
+        iovec in{frame.data(), frame.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * MaxResourceItems)] = {};
+        msghdr reply{};
+        reply.msg_iov = &in;
+        reply.msg_iovlen = 1;
+        reply.msg_control = control;
+        reply.msg_controllen = sizeof control;
+        EXPECT_GE(recvmsg(fd, &reply, MSG_CMSG_CLOEXEC), static_cast<ssize_t>(sizeof h + step.size));
+        std::memcpy(step.record, frame.data() + sizeof h, step.size);
+        for (cmsghdr* c = CMSG_FIRSTHDR(&reply); c; c = CMSG_NXTHDR(&reply, c))
+            for (std::size_t i = 0; i < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i)
+                fds.push_back(reinterpret_cast<const int*>(CMSG_DATA(c))[i]);
+    }
+    EXPECT_NE(r.CardHandle, 0u);
+    close(fd);
+    return fds;
+}
+
+// The first dword of 0:03.0's memory as a client that registers it now reads
+// it; 0xFFFFFFFF when the service does not answer.
+uint32_t FirstDword(const TestBus& bus) {
+    bus.Use();
+    const DriverHandle handle = OpenDriver();
+    CardInfoRecord info{};
+    info.Slot = 3;
+    DriverRequest(WD_PciGetCardInfo, handle, &info, sizeof info);
+    CardRegisterRecord r{};
+    r.Card = info.Card;
+    DriverRequest(WD_CardRegister, handle, &r, sizeof r);
+    uint32_t value = 0xFFFFFFFF;
+    TransferRecord t{};
+    t.Address = 0xF0000000;
+    t.Command = ReadMemDword;
+    t.Bytes = 4;
+    t.Data = ClientAddress(&value, sizeof value);
+    if (DriverRequest(WD_Transfer, handle, &t, sizeof t) != 0) value = 0xFFFFFFFF;
+    CloseDriver(handle);
+    SetDriverDevice(DefaultDriverDevice);
+    return value;
+}
+
+TEST(DriverAttack, ATruncatedMemoryDescriptorCannotKillTheService) {
+    TestBus bus(MemoryCard);
+    const std::vector<int> fds = DescriptorsOfARegistration(bus.Socket());
+    EXPECT_TRUE(fds.empty()) << "a descriptor left the service";
+    for (int fd : fds) EXPECT_EQ(ftruncate(fd, 0), 0);
+    EXPECT_EQ(FirstDword(bus), 0u);
+    EXPECT_TRUE(bus.Running());
+    for (int fd : fds) close(fd);
+}
+
+TEST(DriverAttack, NothingKeptReachesTheCardOnceItIsUnregistered) {
+    TestBus bus(MemoryCard);
+    const std::vector<int> kept = DescriptorsOfARegistration(bus.Socket());
+    EXPECT_TRUE(kept.empty()) << "a descriptor left the service";
+    const uint32_t poke = 0xDEADBEEF;
+    for (int fd : kept) EXPECT_EQ(pwrite(fd, &poke, sizeof poke, 0), 4);
+    EXPECT_EQ(FirstDword(bus), 0u) << "the next owner sees what the attacker wrote";
+    for (int fd : kept) close(fd);
+}
+
+// The old service chowned and chmodded the path after bind(), following a
+// symlink swapped in for the socket; a racer does exactly that here.
+TEST(DriverAttack, ASymlinkSwappedInForTheSocketIsNeverFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to own the victim file";
+    Folder dir, safe;
+    ASSERT_EQ(chmod(dir.path.c_str(), 01777), 0);  // a folder members can write to
+    std::ofstream(dir.path + "/bus.json") << OneCard;
+    const std::string victim = safe.path + "/victim", sock = dir.path + "/windrvr6";
+    std::ofstream(victim) << "root's";
+    ASSERT_EQ(chown(victim.c_str(), 0, 65534), 0);
+    ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+    std::atomic<bool> stop{false};
+    std::thread racer([&] {
+        const std::string link = dir.path + "/link";
+        while (!stop) {
+            struct stat st;
+            if (lstat(sock.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) {
+                std::this_thread::yield();
+                continue;
+            }
+            if (symlink(victim.c_str(), link.c_str()) == 0) rename(link.c_str(), sock.c_str());
+        }
+    });
+    for (int round = 0; round < 20; ++round) {
+        Daemon run = Start({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path, false);
+        if (run.pid > 0) Stop(run);
+        unlink(sock.c_str());
+    }
+    stop = true;
+    racer.join();
+    struct stat st;
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    // A symlink in place of the lock file is not followed either.
+    unlink((sock + ".lock").c_str());
+    ASSERT_EQ(symlink(victim.c_str(), (sock + ".lock").c_str()), 0);
+    Daemon run = Start({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path, true);
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("lock file"), std::string::npos) << run.err;
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 6);
+}
+
+TEST(DriverAttack, OfServicesStartedTogetherOneListens) {
+    Folder dir;
+    std::ofstream(dir.path + "/bus.json") << OneCard;
+    const std::string sock = dir.path + "/windrvr6";
+    for (int round = 0; round < 10; ++round) {
+        std::vector<Daemon> runs;
+        for (int i = 0; i < 3; ++i)
+            runs.push_back(Launch({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path));
+        int ready = 0;
+        for (Daemon& run : runs) {
+            Await(run, false);
+            if (run.pid > 0) {
+                ++ready;
+            } else {
+                EXPECT_NE(run.err.find("another service already listens on " + sock), std::string::npos)
+                    << run.err;
+            }
+        }
+        EXPECT_EQ(ready, 1) << "round " << round;
+        for (Daemon& run : runs) {
+            if (run.pid > 0) {
+                EXPECT_EQ(Stop(run), 0);
+            }
+        }
+    }
+}
+
+// utime + stime of a process, in clock ticks.
+long CpuTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i) fields >> skip;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return user + system;
+}
+
+// Points the driver layer at a socket for one scope.
+struct UseDevice {
+    explicit UseDevice(const std::string& path) { SetDriverDevice(path); }
+    ~UseDevice() { SetDriverDevice(DefaultDriverDevice); }
+};
+
+TEST(DriverAttack, OutOfDescriptorsTheServiceWaitsInsteadOfSpinning) {
+    Folder dir;
+    std::ofstream(dir.path + "/bus.json") << OneCard;
+    const std::string sock = dir.path + "/windrvr6";
+    Daemon run = Start({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path, false, [] {
+        const rlimit low{16, 40};
+        setrlimit(RLIMIT_NOFILE, &low);
+    });
+    ASSERT_EQ(run.out, "ready\n") << run.err;
+    std::ifstream limits("/proc/" + std::to_string(run.pid) + "/limits");
+    std::string line;
+    while (std::getline(limits, line) && line.rfind("Max open files", 0) != 0) {
+    }
+    std::istringstream values(line.substr(std::strlen("Max open files")));
+    long soft = 0, hard = 0;
+    values >> soft >> hard;
+    EXPECT_EQ(soft, 40) << "the soft limit is raised to the hard one";
+
+    // Root is not capped per user, so only the descriptors run out.
+    std::vector<int> flood;
+    for (int i = 0; i < 60; ++i) {
+        const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::strncpy(a.sun_path, sock.c_str(), sizeof a.sun_path - 1);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+            flood.push_back(fd);
+        else
+            close(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const long before = CpuTicks(run.pid);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_LT(CpuTicks(run.pid) - before, sysconf(_SC_CLK_TCK) / 5) << "spinning on accept";
+    for (int fd : flood) close(fd);
+    UseDevice use(sock);
+    EXPECT_TRUE(ProbeDriver()) << "accepting again once descriptors are free";
+    EXPECT_EQ(Stop(run), 0);
+}
+
+// The service's own user is let in but capped, unlike root.
+TEST(DriverAttack, AConnectionFloodOfOneUserIsCappedAndLogged) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run as another user";
+    Folder dir;
+    ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
+    std::ofstream(dir.path + "/bus.json") << OneCard;
+    const std::string sock = dir.path + "/windrvr6";
+    auto asNobody = [] {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
+    };
+    Daemon run = Start({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path, false, asNobody);
+    ASSERT_EQ(run.out, "ready\n") << run.err;
+    int up[2], down[2];
+    ASSERT_EQ(pipe(up), 0);
+    ASSERT_EQ(pipe(down), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        asNobody();
+        close(up[0]);
+        close(down[1]);
+        int welcomed = 0;
+        for (int i = 0; i < 40; ++i) {
+            const int fd = Connect(sock);  // kept open until the test is done
+            std::vector<uint8_t> frame;
+            if (fd >= 0 && ReadFrame(fd, frame, 2000) > 0) ++welcomed;
+        }
+        char done;
+        if (write(up[1], "x", 1) != 1 || read(down[0], &done, 1) < 0) _exit(125);
+        _exit(welcomed);
+    }
+    close(up[1]);
+    close(down[0]);
+    char holding;
+    ASSERT_EQ(read(up[0], &holding, 1), 1);
+    {
+        UseDevice use(sock);
+        EXPECT_TRUE(ProbeDriver()) << "root is not capped";
+    }
+    close(down[1]);
+    close(up[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(driverd::MaxConnectionsPerUser));
+    EXPECT_EQ(Stop(run), 0);
+    std::ifstream in(run.errors);
+    std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(err.find("user 65534 holds 32 connections, the most one user may"), std::string::npos) << err;
 }
 
 }  // namespace

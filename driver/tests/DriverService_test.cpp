@@ -139,15 +139,13 @@ TEST_F(Service, RegistrationLocksTheCardForOneClient) {
     const CardRegisterRecord& r = mine.Record.Registration;
     EXPECT_NE(r.CardHandle, 0u);
     EXPECT_EQ(r.Card.Items[0].Mem.TransferAddress, 0xF0000000u);
+    EXPECT_EQ(r.Card.Items[0].Mem.DirectAddress, 0u);  // no mapping leaves the service
+    EXPECT_TRUE(mine.Data.empty());
     EXPECT_NE(r.Card.Items[2].Int.Handle, 0u);
-    ASSERT_EQ(mine.Fds.size(), 1u);  // the memory item's backing
-    ASSERT_EQ(mine.Data.size(), 4u);
-    EXPECT_EQ(mine.Data[0], 0);
 
     const Answer theirs = Register(second, Info(second, 2, 4, 0));
     EXPECT_EQ(theirs.Status, 0u);
     EXPECT_EQ(theirs.Record.Registration.CardHandle, 0u);
-    EXPECT_TRUE(theirs.Fds.empty());
 
     // Another client cannot unregister it; its owner can, and then it is free.
     EXPECT_EQ(Send(second, WD_CardUnregister, r).Status, wire::StatusNotRegistered);
@@ -171,9 +169,12 @@ TEST_F(Service, RegistrationOutcomes) {
     // Two cards without resources: told apart by the card asked about last.
     Info(client, 0, 5, 0);
     EXPECT_EQ(Register(client, CardInfoRecord{}).Status, wire::StatusRefused);
+    // A card whose information was refused is answered from its own state,
+    // never taken for 0:05.0 beside it, which has the same (no) items.
     CardInfoRecord noHandle{};
     noHandle.Slot = 6;
-    Send(client, WD_PciGetCardInfo, noHandle);  // refused, so the last card stays 0:05.0
+    Send(client, WD_PciGetCardInfo, noHandle);
+    EXPECT_EQ(Register(client, noHandle).Status, wire::StatusNoSuchCard);
     const CardInfoRecord plain = Info(client, 0, 3, 0);
     const Answer ok = Register(client, plain);
     EXPECT_EQ(ok.Status, 0u);
@@ -252,7 +253,7 @@ TEST_F(Service, TransfersOnlyInsideWhatThisClientRegistered) {
         uint32_t autoIncrement;
         uint32_t status;
     } cases[] = {
-        {"memory write at the start", owner, WriteMemDword, 0xF0000000, 4, 1, 0},
+        {"memory read at the start", owner, ReadMemDword, 0xF0000000, 4, 1, 0},
         {"memory read at the end", owner, ReadMemDword, 0xF00001FC, 4, 1, 0},
         {"memory read across the end", owner, ReadMemDword, 0xF00001FC, 8, 1, wire::StatusOutOfRange},
         {"memory read below the start", owner, ReadMemByte, 0xEFFFFFFF, 2, 1, wire::StatusOutOfRange},
@@ -263,6 +264,8 @@ TEST_F(Service, TransfersOnlyInsideWhatThisClientRegistered) {
         {"port command on memory", owner, ReadPortByte, 0xF0000000, 1, 1, wire::StatusOutOfRange},
         {"one address, many units", owner, ReadPortDword, 0xE0FC, 64, 0, 0},
         {"address that wraps", owner, ReadMemByte, 0xFFFFFFFFFFFFFFFFull, 2, 1, wire::StatusOutOfRange},
+        {"unaligned dword", owner, ReadMemDword, 0xF0000002, 4, 1, wire::StatusBadRecord},
+        {"unaligned word", owner, ReadPortWord, 0xE06F, 2, 1, wire::StatusBadRecord},
         {"the other client", other, ReadMemDword, 0xF0000000, 4, 1, wire::StatusOutOfRange},
     };
     for (const auto& c : cases) {
@@ -275,15 +278,144 @@ TEST_F(Service, TransfersOnlyInsideWhatThisClientRegistered) {
             EXPECT_TRUE(a.Data.empty()) << c.name;
         }
     }
-    const Answer back = Transfer(owner, ReadMemDword, 0xF0000000, 4);
-    uint32_t v = 0;
-    ASSERT_EQ(back.Data.size(), 4u);
-    std::memcpy(&v, back.Data.data(), 4);
-    EXPECT_EQ(v, word);
-
     // After unregistering, nothing more.
     ASSERT_EQ(Send(owner, WD_CardUnregister, reg.Record.Registration).Status, 0u);
     EXPECT_EQ(Transfer(owner, ReadMemDword, 0xF0000000, 4).Status, wire::StatusOutOfRange);
+}
+
+}  // namespace
+
+namespace {
+
+const char* const Bridges = R"({"functions":[
+  {"bus":2,"slot":4,"function":0,"vendor":"0x10B5","device":"0x9056",
+   "resources":[{"type":"memory","bar":0,"address":"0xF0000000","length":"0x200"},
+                {"type":"io","bar":1,"address":"0xE000","length":"0x100"},
+                {"type":"memory","bar":2,"address":"0xF1000000","length":"0x100"}]},
+  {"bus":2,"slot":5,"function":0,"vendor":"0x10B5","device":"0x9080",
+   "resources":[{"type":"io","bar":1,"address":"0xD000","length":"0x100"}]},
+  {"bus":2,"slot":6,"function":0,"vendor":"0x10B5","device":"0x9054",
+   "resources":[{"type":"io","bar":1,"address":"0xC000","length":"0x100"}]}]})";
+
+class Policy : public Service {
+protected:
+    void SetUp() override {
+        std::string error;
+        bus_ = driverd::LoadSimulatedBus(Bridges, "bus.json", error);
+        ASSERT_TRUE(bus_) << error;
+        service_ = std::make_unique<DriverService>(*bus_, "t");
+        client_ = service_->Connect();
+        for (uint32_t slot : {4u, 5u, 6u})
+            ASSERT_NE(Register(client_, Info(client_, 2, slot, 0)).Record.Registration.CardHandle, 0u);
+    }
+    uint32_t Write(uint32_t command, uint64_t address, uint32_t value, uint32_t bytes,
+                   uint32_t autoIncrement = 1) {
+        return Transfer(client_, command, address, bytes, &value, autoIncrement).Status;
+    }
+    DriverService::ClientId client_ = 0;
+};
+
+TEST_F(Policy, OnlyTheEepromControlByteOfAPlxBridgeIsWritten) {
+    const struct {
+        const char* name;
+        uint32_t command;
+        uint64_t address;
+        uint32_t bytes, autoIncrement, status;
+    } cases[] = {
+        {"9056 I/O registers (BAR 1)", WritePortByte, 0xE06F, 1, 1, 0},
+        {"9056 memory registers (BAR 0)", WriteMemByte, 0xF000006F, 1, 1, 0},
+        {"9080 I/O registers", WritePortByte, 0xD06F, 1, 1, 0},
+        {"9056 local space (BAR 2)", WriteMemByte, 0xF100006F, 1, 1, wire::StatusDenied},
+        {"9054: not a bridge the program reads", WritePortByte, 0xC06F, 1, 1, wire::StatusDenied},
+        {"the whole CNTRL register", WritePortDword, 0xE06C, 4, 1, wire::StatusDenied},
+        {"a word over the byte", WritePortWord, 0xE06E, 2, 1, wire::StatusDenied},
+        {"the byte twice in one request", WritePortByte, 0xE06F, 2, 0, wire::StatusDenied},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Write(c.command, c.address, 0x02, c.bytes, c.autoIncrement), c.status) << c.name;
+    for (uint64_t offset = 0; offset < 0x100; ++offset) {
+        if (offset != 0x6F) {
+            EXPECT_EQ(Write(WritePortByte, 0xE000 + offset, 0, 1), wire::StatusDenied) << offset;
+        }
+    }
+}
+
+// Reload (0x20) and reset (0x40) must be written as they read; the EEPROM
+// lines, the read-only bits and the 9056's EEDO input enable may change.
+TEST_F(Policy, OnlyTheEepromBitsOfTheControlByteChange) {
+    for (int bit = 0; bit < 8; ++bit) {
+        ASSERT_EQ(Write(WritePortByte, 0xE06F, 0, 1), 0u);
+        const bool changeable = (1u << bit) & 0x9F;
+        EXPECT_EQ(Write(WritePortByte, 0xE06F, 1u << bit, 1), changeable ? 0u : wire::StatusDenied) << bit;
+    }
+    // A reset someone else holds stays held: clearing it is a change too.
+    uint8_t reset = 0x40;
+    ASSERT_TRUE(bus_->Transfer({2, 4, 0}, 1, 0x6F, 1, false, true, &reset, 1));
+    EXPECT_EQ(Write(WritePortByte, 0xE06F, 0x02, 1), wire::StatusDenied);
+    EXPECT_EQ(Write(WritePortByte, 0xE06F, 0x42, 1), 0u);
+}
+
+// Functions told apart by their interrupt, at bus i / 32, slot i % 32.
+std::unique_ptr<driverd::Bus> ManyFunctions(int count) {
+    std::string json = R"({"functions":[)";
+    for (int i = 0; i < count; ++i)
+        json += std::string(i ? "," : "") + R"({"bus":)" + std::to_string(i / 32) + R"(,"slot":)" +
+                std::to_string(i % 32) + R"(,"function":0,"resources":[{"type":"interrupt","number":)" +
+                std::to_string(i) + "}]}";
+    std::string error;
+    auto bus = driverd::LoadSimulatedBus(json + "]}", "b", error);
+    EXPECT_TRUE(bus) << error;
+    return bus;
+}
+
+TEST_F(Service, OneRegistrationPerCardAndAHundredPerConnection) {
+    bus_ = ManyFunctions(102);
+    service_ = std::make_unique<DriverService>(*bus_, "t");
+    const auto client = service_->Connect();
+    const CardInfoRecord first = Info(client, 0, 0, 0);
+    const Answer held = Register(client, first);
+    ASSERT_NE(held.Record.Registration.CardHandle, 0u);
+    for (int again = 0; again < 1000; ++again) {
+        const Answer a = Register(client, first);
+        ASSERT_EQ(a.Status, 0u);
+        ASSERT_EQ(a.Record.Registration.CardHandle, 0u);
+    }
+    EXPECT_EQ(service_->Registrations(), 1u);
+    for (uint32_t i = 1; i < 100; ++i)
+        ASSERT_NE(Register(client, Info(client, i / 32, i % 32, 0)).Record.Registration.CardHandle, 0u) << i;
+    const CardInfoRecord last = Info(client, 3, 4, 0);
+    EXPECT_EQ(Register(client, last).Status, wire::StatusLimit);
+    ASSERT_EQ(Send(client, WD_CardUnregister, held.Record.Registration).Status, 0u);
+    EXPECT_NE(Register(client, last).Record.Registration.CardHandle, 0u);
+    EXPECT_EQ(service_->Registrations(), 100u);
+}
+
+TEST_F(Service, LockCheckOnlyTakesNoLock) {
+    const auto first = service_->Connect(), second = service_->Connect();
+    CardRegisterRecord check{};
+    check.Card = Info(first, 2, 4, 0).Card;
+    check.LockCheckOnly = 1;
+    const Answer free = Send(first, WD_CardRegister, check);
+    EXPECT_EQ(free.Status, 0u);
+    EXPECT_EQ(free.Record.Registration.CardHandle, driverd::LockCheckHandle);
+    EXPECT_EQ(service_->Registrations(), 0u);
+    EXPECT_NE(Register(second, Info(second, 2, 4, 0)).Record.Registration.CardHandle, 0u);
+    EXPECT_EQ(Send(first, WD_CardRegister, check).Record.Registration.CardHandle, 0u);  // now locked
+}
+
+TEST_F(Service, CardHandlesInUseAreNeverGivenAgain) {
+    bus_ = ManyFunctions(3);
+    service_ = std::make_unique<DriverService>(*bus_, "t");
+    const auto owner = service_->Connect(), other = service_->Connect();
+    const Answer mine = Register(owner, Info(owner, 0, 0, 0));
+    ASSERT_EQ(mine.Record.Registration.CardHandle, 1u);
+    service_->SetNextCardHandleForTesting(0xFFFFFFFEu);
+    EXPECT_EQ(Register(other, Info(other, 0, 1, 0)).Record.Registration.CardHandle, 0xFFFFFFFEu);
+    // Past the lock-check handle, 0, and the owner's 1.
+    const Answer theirs = Register(other, Info(other, 0, 2, 0));
+    EXPECT_EQ(theirs.Record.Registration.CardHandle, 2u);
+    EXPECT_EQ(Send(other, WD_CardUnregister, mine.Record.Registration).Status, wire::StatusNotRegistered);
+    EXPECT_EQ(Send(owner, WD_CardUnregister, mine.Record.Registration).Status, 0u);
 }
 
 }  // namespace

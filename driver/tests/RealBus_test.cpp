@@ -17,6 +17,8 @@
 #include <map>
 #include <sstream>
 
+#include "driver/AccessPolicy.h"
+#include "driver/DriverService.h"
 #include "driver/linux/SysfsPci.h"
 #include "driver/testing/TestBus.h"
 #include "windriver/WinDriverRequests.h"
@@ -185,6 +187,92 @@ TEST_F(BarFilesTest, DescriptorsOnlyForBarFilesThatOpen) {
     EXPECT_EQ(fcntl(fd, F_GETFD), -1) << "Release closes it";
     uint8_t b = 0;
     EXPECT_TRUE(bars.Port(2, 0, 1, true, &b)) << "usable again after Release";
+}
+
+// ---- the backend over a stand-in sysfs tree, behind the service ---------------
+
+// One function 0000:00:03.0 with a 4 KiB memory BAR at 0xF0000000 whose
+// resource0 is a plain file.
+class StandInSysfs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quorrin-sysfs-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        device_ = root_ + "/devices/0000:00:03.0";
+        std::filesystem::create_directories(device_);
+        std::string config(256, '\0');
+        config.replace(0, 4, "\x86\x80\x34\x12");
+        config.replace(0x10, 4, std::string("\x00\x00\x00\xf0", 4));
+        const std::string none = "0x0000000000000000 0x0000000000000000 0x0000000000000000\n";
+        std::string resource = "0x00000000f0000000 0x00000000f0000fff 0x0000000000040200\n";
+        for (int i = 0; i < 6; ++i) resource += none;
+        std::string memory(0x1000, '\0');
+        memory.replace(0x10, 4, "\x78\x56\x34\x12");
+        for (const auto& [name, text] : std::map<std::string, std::string>{{"config", config},
+                                                                           {"vendor", "0x8086\n"},
+                                                                           {"device", "0x1234\n"},
+                                                                           {"class", "0x020000\n"},
+                                                                           {"irq", "0\n"},
+                                                                           {"resource", resource},
+                                                                           {"resource0", memory}})
+            std::ofstream(device_ + "/" + name, std::ios::binary) << text;
+        std::string error;
+        bus_ = driverd::OpenRealBus(error, root_);
+        ASSERT_TRUE(bus_) << error;
+        service_ = std::make_unique<driverd::DriverService>(*bus_, "t");
+        client_ = service_->Connect();
+    }
+    void TearDown() override { std::filesystem::remove_all(root_); }
+    template <typename Record>
+    driverd::Answer Send(uint32_t code, const Record& record) {
+        driverd::DecodedRequest r;
+        r.Code = code;
+        r.RecordSize = sizeof record;
+        std::memcpy(&r.Record, &record, sizeof record);
+        return service_->Serve(client_, r);
+    }
+    uint32_t Read(uint32_t command, uint64_t address, uint32_t& value) {
+        TransferRecord t{};
+        t.Address = address;
+        t.Command = command;
+        t.Bytes = wire::TransferUnitBytes(command);
+        t.AutoIncrement = 1;
+        const driverd::Answer a = Send(WD_Transfer, t);
+        value = 0;
+        if (!a.Data.empty())
+            std::memcpy(&value, a.Data.data(), std::min<std::size_t>(a.Data.size(), sizeof value));
+        return a.Status;
+    }
+    std::string root_, device_;
+    std::unique_ptr<driverd::Bus> bus_;
+    std::unique_ptr<driverd::DriverService> service_;
+    driverd::DriverService::ClientId client_ = 0;
+};
+
+// Whether a kernel driver owns the function is looked up at every access: a
+// driver bound after registration takes the BARs back at once.
+TEST_F(StandInSysfs, ADriverBoundLaterIsSeenAtTheNextTransfer) {
+    CardInfoRecord info{};
+    info.Slot = 3;
+    const driverd::Answer card = Send(WD_PciGetCardInfo, info);
+    ASSERT_EQ(card.Status, 0u);
+    CardRegisterRecord r{};
+    r.Card = card.Record.CardInfo.Card;
+    ASSERT_NE(Send(WD_CardRegister, r).Record.Registration.CardHandle, 0u);
+    uint32_t value = 0;
+    ASSERT_EQ(Read(ReadMemDword, 0xF0000010, value), 0u);
+    EXPECT_EQ(value, 0x12345678u);
+    EXPECT_EQ(Read(ReadMemDword, 0xF0000012, value), wire::StatusBadRecord)
+        << "unaligned, as on the simulated bus";
+
+    std::filesystem::create_directories(root_ + "/drivers/e1000");
+    std::filesystem::create_directory_symlink(root_ + "/drivers/e1000", device_ + "/driver");
+    EXPECT_EQ(Read(ReadMemDword, 0xF0000010, value), wire::StatusRefused);
+    EXPECT_EQ(Read(ReadMemByte, 0xF0000010, value), wire::StatusRefused);
+    std::filesystem::remove(device_ + "/driver");
+    EXPECT_EQ(Read(ReadMemByte, 0xF0000010, value), 0u);
+    EXPECT_EQ(value, 0x78u);
 }
 
 // ---- quorrin-driverd --real against lspci and sysfs ------------------------

@@ -40,9 +40,12 @@ TEST(SimulatedBus, RejectsFilesThatDoNotFit) {
         {R"({"functions":[{"bus":1,"slot":2,"function":-1}]})", "function 0 (?): function: negative number"},
         {R"({"functions":[{"bus":1,"slot":2,"function":0},{"bus":1,"slot":3,"function":0,"vendor":"10B5"}]})",
          "bus.json: function 1 (01:03.0): vendor: \"10B5\" is not a number"},
-        {R"({"functions":[{"bus":1,"slot":2,"function":0,"device":"0x10000"}]})", "(01:02.0): device: 65536 is larger than 65535"},
-        {R"({"functions":[{"bus":1,"slot":2,"function":0,"config":"00: b5 1"}]})", "(01:02.0): config line 1: \"1\" is not a hex byte"},
-        {R"({"functions":[{"bus":1,"slot":2,"function":0,"config":"00: 00\nxyz"}]})", "(01:02.0): config line 2: expected"},
+        {R"({"functions":[{"bus":1,"slot":2,"function":0,"device":"0x10000"}]})",
+         "(01:02.0): device: 65536 is larger than 65535"},
+        {R"({"functions":[{"bus":1,"slot":2,"function":0,"config":"00: b5 1"}]})",
+         "(01:02.0): config line 1: \"1\" is not a hex byte"},
+        {R"({"functions":[{"bus":1,"slot":2,"function":0,"config":"00: 00\nxyz"}]})",
+         "(01:02.0): config line 2: expected"},
         {R"({"functions":[{"bus":1,"slot":2,"function":0,"config":"ff0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"}]})",
          "config line 1: past the 4096 bytes"},
         {R"({"functions":[{"bus":1,"slot":2,"function":0,"resources":[{"type":"dma"}]}]})",
@@ -51,11 +54,18 @@ TEST(SimulatedBus, RejectsFilesThatDoNotFit) {
          "(01:02.0): resources[0].length: missing"},
         {R"({"functions":[{"bus":1,"slot":2,"function":0,"resources":[{"type":"io","bar":1,"address":"0xE000","length":0}]}]})",
          "resources[0].length: 0"},
-        {R"({"functions":[{"bus":1,"slot":2,"function":0,"resources":[{"type":"memory","bar":0,"address":"0xFFFFF000","length":"0x2000"}]}]})",
-         "resources[0].length: runs past 4 GiB"},
-        {R"({"functions":[{"bus":1,"slot":2,"function":0,"resources":[{"type":"interrupt"}]}]})", "resources[0].number: missing"},
-        {R"({"functions":[{"bus":1,"slot":2,"function":0,"eeprom":["0x1","0x10000"]}]})", "(01:02.0): eeprom[1]: 65536 is larger"},
-        {R"({"functions":[{"bus":1,"slot":2,"function":0,"faults":["register-refused","explode"]}]})", "(01:02.0): faults[1]: not one of"},
+        {R"({"functions":[{"bus":1,"slot":2,"function":0,"resources":[{"type":"memory","bar":0,"address":"0xFFFFFFFFFFFFF000","length":"0x2000"}]}]})",
+         "resources[0].length: runs past the 64-bit address space"},
+        {R"({"functions":[{"bus":1,"slot":2,"function":0,"resources":[{"type":"memory","bar":0,"address":1,"length":"0x10000001"}]}]})",
+         "resources[0].length: 268435457 is larger than 268435456"},
+        {R"({"functions":[{"bus":1,"slot":2,"function":0,"resources":[{"type":"memory","bar":7,"address":1,"length":1}]}]})",
+         "resources[0].bar: 7 is larger than 6"},
+        {R"({"functions":[{"bus":1,"slot":2,"function":0,"resources":[{"type":"interrupt"}]}]})",
+         "resources[0].number: missing"},
+        {R"({"functions":[{"bus":1,"slot":2,"function":0,"eeprom":["0x1","0x10000"]}]})",
+         "(01:02.0): eeprom[1]: 65536 is larger"},
+        {R"({"functions":[{"bus":1,"slot":2,"function":0,"faults":["register-refused","explode"]}]})",
+         "(01:02.0): faults[1]: not one of"},
         {R"({"functions":[{"bus":1,"slot":2,"function":0},{"bus":1,"slot":2,"function":0}]})",
          "function 1 (01:02.0): bus, slot, function: the same as function 0"},
     };
@@ -129,8 +139,22 @@ TEST(SimulatedBus, ResourcesAndFaults) {
     EXPECT_EQ(resources[2].Kind, ResourceKind::Interrupt);
     EXPECT_EQ(resources[2].Number, 11u);
     EXPECT_EQ(plain->Register(where), driverd::RegisterAnswer::Refused);
-    EXPECT_GE(plain->MemoryBacking(where, 0), 0);
-    EXPECT_EQ(plain->MemoryBacking(where, 1), -1);
+    EXPECT_FALSE(plain->BoundToDriver(where));
+}
+
+// A modern machine's 64-bit BARs: the whole bus address up to the last byte
+// below 2^64, as lspci and sysfs give it.
+TEST(SimulatedBus, MemoryAbove4GiB) {
+    auto bus = Load(R"({"functions":[{"bus":0,"slot":1,"function":0,"resources":[
+        {"type":"memory","bar":0,"address":"0x4000000000","length":"0x80000"},
+        {"type":"memory","bar":2,"address":"0xFFFFFFFFFFFFF000","length":"0x1000"}]}]})");
+    std::vector<driverd::Resource> resources;
+    ASSERT_TRUE(bus->CardInfo({0, 1, 0}, resources));
+    ASSERT_EQ(resources.size(), 2u);
+    EXPECT_EQ(resources[0].Address, 0x4000000000ull);
+    EXPECT_EQ(resources[1].Address, 0xFFFFFFFFFFFFF000ull);
+    uint8_t last = 0x5A;
+    EXPECT_TRUE(bus->Transfer({0, 1, 0}, 1, 0xFFF, 1, false, true, &last, 1));
 }
 
 TEST(SimulatedBus, MemoryIsZeroedAndKeepsWhatIsWritten) {

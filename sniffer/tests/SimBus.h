@@ -41,16 +41,25 @@ struct SimFunction {
     }
     SimFunction& Ids(uint16_t vendor, uint16_t device) { return Dword(0, vendor | (uint32_t{device} << 16)); }
     SimFunction& Memory(uint32_t bar, uint32_t address, uint32_t length, bool setBar = true) {
-        Resources.push_back("{\"type\":\"memory\",\"bar\":" + std::to_string(bar) + ",\"address\":" + Hex(address) +
-                            ",\"length\":" + Hex(length) + "}");
+        Resource("memory", bar, address, length);
         if (setBar) Dword(bar < 6 ? 0x10 + 4 * bar : 0x30, address);
         return *this;
     }
+    // A 64-bit memory BAR: the low register with type bits 0x4, the upper
+    // half in the register after it.
+    SimFunction& Memory64(uint32_t bar, uint64_t address, uint32_t length) {
+        Resource("memory", bar, address, length);
+        return Dword(0x10 + 4 * bar, static_cast<uint32_t>(address) | 0x4u)
+            .Dword(0x14 + 4 * bar, static_cast<uint32_t>(address >> 32));
+    }
     SimFunction& Io(uint32_t bar, uint32_t address, uint32_t length, bool setBar = true) {
-        Resources.push_back("{\"type\":\"io\",\"bar\":" + std::to_string(bar) + ",\"address\":" + Hex(address) +
-                            ",\"length\":" + Hex(length) + "}");
+        Resource("io", bar, address, length);
         if (setBar) Dword(bar < 6 ? 0x10 + 4 * bar : 0x30, address | 1u);
         return *this;
+    }
+    void Resource(const char* type, uint32_t bar, uint64_t address, uint32_t length) {
+        Resources.push_back(std::string("{\"type\":\"") + type + "\",\"bar\":" + std::to_string(bar) +
+                            ",\"address\":" + Hex(address) + ",\"length\":" + Hex(length) + "}");
     }
     SimFunction& Interrupt(uint32_t number) {
         Resources.push_back("{\"type\":\"interrupt\",\"number\":" + std::to_string(number) + "}");

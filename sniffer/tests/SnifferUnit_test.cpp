@@ -82,7 +82,7 @@ TEST(Scan, ThreeDevicesInBusOrderWithEverything) {
     EXPECT_EQ(nic.MemBytes[0], 0x20000u);
     EXPECT_EQ(nic.MemPhysicalAddress[0], 0xFEBC0000u);
     EXPECT_EQ(nic.MemAddress[0], 0xFEBC0000u);  // filled in by the registration
-    EXPECT_NE(nic.MemDirect[0], 0u);
+    EXPECT_EQ(nic.MemDirect[0], 0u);            // the service hands out no mapping
     EXPECT_EQ(nic.NumIOAddresses, 1);
     EXPECT_EQ(nic.IoAddress[0], 0xC000u);
     EXPECT_EQ(nic.IoBar[0], 1u);
@@ -300,6 +300,25 @@ TEST(Scan, RefusedCardInformationGivesAnEmptyRecord) {
     EXPECT_EQ(d.NumMemAddresses + d.NumIOAddresses + d.NumInterrupts, 0);
     EXPECT_EQ(d.ConfigRegs[0], 0x100E8086u);
     EXPECT_NE(FormatDeviceReport(0, Table()).find("This Device Has No Resources"), std::string::npos);
+}
+
+// The driver gone in the middle of the EEPROM read: the cards after it read
+// as zeros, one record (not one per request) says why, and the scan ends as
+// one that did not reach the driver.
+TEST(Scan, ADriverLostMidScanIsLoggedOnce) {
+    simbus::LogFolder log;
+    TestBus bus(simbus::BusJson({simbus::PlxBoard(0, 2, 0x9056, simbus::PatternWords(64, 1)), Nic()}));
+    std::thread killer = bus.KillAfter(WD_Transfer, 100);
+    const auto& t = Sniff(bus);
+    killer.join();
+    ASSERT_EQ(t.Count, 2);
+    EXPECT_EQ(t.Devices[1].ConfigRegs[0], 0u);
+    EXPECT_EQ(LastErrorCode, 1);
+    int lost = 0;
+    for (const auto& r : log.Records())
+        lost +=
+            r.Code == 1 && r.Message == "GetPciCardInfo: lost the connection to the driver during the scan";
+    EXPECT_EQ(lost, 1);
 }
 
 TEST(Scan, RefusedConfigReadsAreZero) {

@@ -5,8 +5,8 @@
 // built it, and for a transfer that writes the bytes to write. A reply frame
 // is a header with the status, the record as the service left it, and any
 // data the caller's pointer field named (the configuration result word, the
-// bytes a transfer read, the indexes of the memory items whose backing
-// descriptors ride along with a registration as SCM_RIGHTS).
+// bytes a transfer read). No descriptor ever rides along: every access to a
+// card is a request the service checks.
 #pragma once
 
 #include <cstddef>
@@ -41,6 +41,8 @@ constexpr uint32_t StatusRefused = 0x20000004u;       // the bus refused (or a s
 constexpr uint32_t StatusOutOfRange = 0x20000005u;    // outside what this client registered
 constexpr uint32_t StatusNotRegistered = 0x20000006u; // unknown card handle
 constexpr uint32_t StatusBadBuffer = 0x20000007u;     // client side: unknown token or short buffer
+constexpr uint32_t StatusDenied = 0x20000008u;        // a write the access policy does not allow
+constexpr uint32_t StatusLimit = 0x20000009u;         // more registrations than one connection may hold
 constexpr uint32_t StatusNoAnswer = 0xFFFFFFFFu;
 
 // Bytes per unit of a transfer command, 0 for an unknown command.

@@ -2,13 +2,11 @@
 // Unix-domain socket, standing in for DeviceIoControl on \\.\WINDRVR6.
 #include "windriver/Transport.h"
 
-#include <poll.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -30,38 +28,19 @@ constexpr int ReplyTimeoutMs = 10000;
 struct Connection {
     std::mutex Lock;  // one request at a time on a connection
     int Fd = -1;
-};
-
-struct Mapping {
-    DriverHandle Owner;
-    uint32_t CardHandle;
-    void* Base;
-    std::size_t Length;
+    bool Lost = false;
 };
 
 std::mutex tableLock;
 std::map<DriverHandle, std::shared_ptr<Connection>> table;
 DriverHandle nextHandle = 1;
 
-std::mutex mappingLock;
-std::vector<Mapping> mappings;
-
-void ReleaseMappings(DriverHandle owner, bool allCards, uint32_t cardHandle) {
-    std::lock_guard guard(mappingLock);
-    auto keep = std::remove_if(mappings.begin(), mappings.end(), [&](const Mapping& m) {
-        if (m.Owner != owner || (!allCards && m.CardHandle != cardHandle)) return false;
-        munmap(m.Base, m.Length);
-        return true;
-    });
-    mappings.erase(keep, mappings.end());
-}
-
-// The connection has failed: nothing more is sent on it and its card
-// mappings go, as they would when a process loses its driver handle.
-void Drop(DriverHandle handle, Connection& c) {
+// The connection has failed: nothing more is sent on it, and the handle
+// says so (DriverConnectionLost) until it is closed.
+void Drop(Connection& c) {
     if (c.Fd >= 0) close(c.Fd);
     c.Fd = -1;
-    ReleaseMappings(handle, true, 0);
+    c.Lost = true;
 }
 
 std::shared_ptr<Connection> Find(DriverHandle handle) {
@@ -69,13 +48,6 @@ std::shared_ptr<Connection> Find(DriverHandle handle) {
     auto it = table.find(handle);
     return it == table.end() ? nullptr : it->second;
 }
-
-struct ReceivedFds {
-    std::vector<int> Fds;
-    ~ReceivedFds() {
-        for (int fd : Fds) close(fd);
-    }
-};
 
 // A received frame in this thread's receive buffer. The buffer is allocated
 // once and never cleared: only the bytes the frame carried are read.
@@ -95,32 +67,29 @@ private:
     std::size_t size_ = 0;
 };
 
-// One frame, waiting at most timeoutMs; false when none came whole.
-bool Receive(int fd, int timeoutMs, Frame& frame, ReceivedFds& fds) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) != 1 || !(p.revents & POLLIN)) return false;
+// One frame, waiting at most the socket's receive time-out; false when none
+// came whole. Blocking on the receive itself, with no poll first, keeps a
+// request at two system calls. No control buffer is offered: descriptors the
+// service never sends could not be taken in, and the kernel discards any.
+bool Receive(int fd, Frame& frame) {
     frame.Set(0);
     iovec part{frame.data(), Frame::Capacity()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * MaxResourceItems)];
     msghdr message{};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t got = recvmsg(fd, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); got >= 0 && c; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
-        const std::size_t n = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (std::size_t i = 0; i < n; ++i) {
-            int one;
-            std::memcpy(&one, CMSG_DATA(c) + i * sizeof(int), sizeof one);
-            fds.Fds.push_back(one);
-        }
-    }
+    ssize_t got;
+    do {
+        got = recvmsg(fd, &message, 0);
+    } while (got < 0 && errno == EINTR);
     if (got < static_cast<ssize_t>(sizeof(wire::FrameHeader)) || (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)))
         return false;
     frame.Set(static_cast<std::size_t>(got));
     return true;
+}
+
+void SetTimeout(int fd, int option, int ms) {
+    const timeval timeout{ms / 1000, (ms % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, option, &timeout, sizeof timeout);
 }
 
 struct Token {
@@ -146,28 +115,6 @@ bool Resolve(uint32_t value, uint8_t*& address, uint32_t& length) {
     return true;
 }
 
-// Maps the memory items whose backing came with a registration reply and
-// writes the client's own addresses into their DirectAddress fields.
-void MapCard(DriverHandle owner, uint8_t* record, const std::vector<uint8_t>& data, const std::vector<int>& fds) {
-    CardRegisterRecord r;
-    std::memcpy(&r, record, sizeof r);
-    const std::size_t n = data.size() / sizeof(uint32_t);
-    if (n != fds.size() || r.CardHandle == 0) return;
-    for (std::size_t k = 0; k < n; ++k) {
-        uint32_t index;
-        std::memcpy(&index, data.data() + k * sizeof index, sizeof index);
-        if (index >= r.Card.NumItems || index >= MaxResourceItems) continue;
-        ResourceItem& item = r.Card.Items[index];
-        if (item.Type != ItemMemory || item.Mem.Bytes == 0 || item.Mem.DirectAddress != 0) continue;
-        void* p = mmap(nullptr, item.Mem.Bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fds[k], 0);
-        if (p == MAP_FAILED) continue;
-        item.Mem.DirectAddress = reinterpret_cast<uintptr_t>(p);
-        std::lock_guard guard(mappingLock);
-        mappings.push_back({owner, r.CardHandle, p, item.Mem.Bytes});
-    }
-    std::memcpy(record, &r, sizeof r);
-}
-
 }  // namespace
 
 namespace transport {
@@ -179,17 +126,17 @@ DriverHandle Open(const std::string& device) {
     std::memcpy(address.sun_path, device.c_str(), device.size());
     const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) return NoDriverHandle;
-    const timeval timeout{ReplyTimeoutMs / 1000, 0};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    SetTimeout(fd, SO_SNDTIMEO, ReplyTimeoutMs);
+    SetTimeout(fd, SO_RCVTIMEO, WelcomeTimeoutMs);
     Frame frame;
-    ReceivedFds fds;
     wire::FrameHeader welcome{};
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        !Receive(fd, WelcomeTimeoutMs, frame, fds) ||
+        !Receive(fd, frame) ||
         (std::memcpy(&welcome, frame.data(), sizeof welcome), welcome.Magic != wire::WelcomeMagic)) {
         close(fd);
         return NoDriverHandle;
     }
+    SetTimeout(fd, SO_RCVTIMEO, ReplyTimeoutMs);
     auto c = std::make_shared<Connection>();
     c->Fd = fd;
     std::lock_guard guard(tableLock);
@@ -208,7 +155,7 @@ void Close(DriverHandle handle) {
         table.erase(it);
     }
     std::lock_guard guard(c->Lock);
-    Drop(handle, *c);
+    Drop(*c);
 }
 
 }  // namespace transport
@@ -226,13 +173,16 @@ uint32_t ClientAddress(void* address, uint32_t length) {
     }
 }
 
-bool DirectAccessible(uint64_t address, uint64_t length) {
-    std::lock_guard guard(mappingLock);
-    for (const Mapping& m : mappings) {
-        const uint64_t base = reinterpret_cast<uintptr_t>(m.Base);
-        if (address >= base && address - base < m.Length && length <= m.Length - (address - base)) return true;
-    }
+// The service hands out no mappings: every memory access is a transfer.
+bool DirectAccessible(uint64_t, uint64_t) {
     return false;
+}
+
+bool DriverConnectionLost(DriverHandle handle) {
+    const std::shared_ptr<Connection> c = Find(handle);
+    if (!c) return false;
+    std::lock_guard guard(c->Lock);
+    return c->Lost;
 }
 
 uint32_t DriverRequest(uint32_t code, DriverHandle handle, void* record, uint32_t size) {
@@ -277,18 +227,17 @@ uint32_t DriverRequest(uint32_t code, DriverHandle handle, void* record, uint32_
     message.msg_iov = parts;
     message.msg_iovlen = 3;
     if (sendmsg(c->Fd, &message, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof header + size + sendBytes)) {
-        Drop(handle, *c);
+        Drop(*c);
         return wire::StatusNoAnswer;
     }
 
     Frame frame;
-    ReceivedFds fds;
     wire::FrameHeader reply{};
-    if (!Receive(c->Fd, ReplyTimeoutMs, frame, fds) ||
+    if (!Receive(c->Fd, frame) ||
         (std::memcpy(&reply, frame.data(), sizeof reply), reply.Magic != wire::ReplyMagic) ||
         std::size_t{reply.RecordSize} + reply.DataSize != frame.size() - sizeof reply) {
         // No answer, or one we cannot trust: the connection is out of step.
-        Drop(handle, *c);
+        Drop(*c);
         return wire::StatusNoAnswer;
     }
     const uint8_t* replyRecord = frame.data() + sizeof reply;
@@ -298,12 +247,5 @@ uint32_t DriverRequest(uint32_t code, DriverHandle handle, void* record, uint32_
 
     if (user && data.size() == userBytes && (code == WD_PciConfigDump || code == WD_Transfer))
         std::memcpy(user, data.data(), userBytes);
-    if (code == WD_CardRegister && size == sizeof(CardRegisterRecord) && reply.RecordSize == size)
-        MapCard(handle, bytes, data, fds.Fds);
-    if (code == WD_CardUnregister && size == sizeof(CardRegisterRecord)) {
-        uint32_t cardHandle;
-        std::memcpy(&cardHandle, bytes + offsetof(CardRegisterRecord, CardHandle), sizeof cardHandle);
-        ReleaseMappings(handle, false, cardHandle);
-    }
     return reply.CodeOrStatus;
 }

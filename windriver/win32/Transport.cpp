@@ -60,6 +60,11 @@ bool DirectAccessible(uint64_t address, uint64_t length) {
     return address != 0 && address < AddressSpace && length <= AddressSpace - address;
 }
 
+// Windows does not unload a driver while a handle to it is open.
+bool DriverConnectionLost(DriverHandle) {
+    return false;
+}
+
 // Synchronous for the caller: a request the driver leaves pending is waited
 // for before the status is read. The record is the input buffer only; the
 // driver writes its answers into it in place.
