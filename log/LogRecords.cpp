@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "log/LogReader.h"
 #include "log/wexerrorlog.h"
 #include "sniffer/NumberFormat.h"
 #include "speaker/wexspeakerclass.h"
@@ -33,7 +34,7 @@ Stamp TakeStamp(wexerrorlog& log) {
     if (t > MaxReading) {
         clock->Rebase();
         t = clock->GetTime();
-        stamp.Notes += "  >>>> HAD TO REINIT ErrorLog TIMER";
+        stamp.Notes += ReinitNote;
     }
     // Written so that an undefined reading counts as broken too.
     if (!(t >= 0.000001)) {
@@ -41,7 +42,7 @@ Stamp TakeStamp(wexerrorlog& log) {
         clock = std::make_unique<Ctimerclass>();
         clock->Rebase();
         t = clock->GetTime();
-        stamp.Notes += "  >>>> HAD TO USE THE CPU TIME";
+        stamp.Notes += CpuTimeNote;
     }
     int days = 0, hours = 0, minutes = 0;
     double seconds = 0.0;

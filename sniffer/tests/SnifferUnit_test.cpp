@@ -14,6 +14,7 @@
 
 #include "driver/testing/TestBus.h"
 #include "sniffer/NumberFormat.h"
+#include "sniffer/SnifferReport.h"
 #include "sniffer/SnifferUnit.h"
 #include "sniffer/tests/SimBus.h"
 #include "windriver/WinDriverRequests.h"
@@ -27,11 +28,24 @@ PciDeviceTableType& Table() {
     return table;
 }
 
+// The report of every table these tests scan reads back field for field.
+void ExpectReportReadsBack(const PciDeviceTableType& t) {
+    static PciDeviceTableType parsed;
+    const ReportReading r = ParseSniffReport(FormatSniffReport(t), parsed);
+    EXPECT_TRUE(r.Complete && r.Problems.empty()) << (r.Problems.empty() ? "" : r.Problems[0].Text);
+    ASSERT_EQ(parsed.Count, std::max(t.Count, 0));
+    for (int i = 0; i < t.Count; ++i)
+        EXPECT_EQ(std::memcmp(&parsed.Devices[i], &t.Devices[i], sizeof(PciDeviceRecord)), 0)
+            << FormatDeviceReport(i, t) << "\nread back as\n"
+            << FormatDeviceReport(i, parsed);
+}
+
 // Scans the bus with a fresh (all-zero) table.
 PciDeviceTableType& Sniff(const TestBus& bus, uint32_t capacity = PciTableCapacity) {
     bus.Use();
     std::memset(&Table(), 0, sizeof Table());
     GetPciCardInfo(capacity, Table());
+    ExpectReportReadsBack(Table());
     return Table();
 }
 

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +31,7 @@
 #include "app/qt/TMainForm.h"
 #include "app/shell/ProgramLife.h"
 #include "app/shell/RealShellServices.h"
+#include "compare/SniffInput.h"
 #include "driver/testing/TestBus.h"
 #include "log/wexerrorlog.h"
 #include "sniffer/SnifferUnit.h"
@@ -260,6 +262,15 @@ private slots:
             QVERIFY2(ReadFile(LogPath()).size() > logBefore, "the report was not logged");
             QCOMPARE(tones_.tones, (std::vector<unsigned>{880, 1320, 1760, 2200}));
         }
+        // quorrin-compare reads the window's log: its last sniff is the table.
+        compare::Sniff logged;
+        std::string error;
+        QVERIFY2(compare::ReadSniff(ReadFile(LogPath()), 0, logged, error), error.c_str());
+        QCOMPARE(logged.Kind, compare::SourceKind::Log);
+        QCOMPARE(logged.Number, 2);
+        QVERIFY(logged.Complete && logged.Problems.empty());
+        QCOMPARE(logged.Table->Count, 2);
+        QCOMPARE(std::memcmp(logged.Table->Devices, PciDeviceTable.Devices, 2 * sizeof(PciDeviceRecord)), 0);
     }
 
     void captionRefreshesEveryFifthOfASecondOnceStarted() {

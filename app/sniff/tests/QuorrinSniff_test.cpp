@@ -6,12 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -96,7 +98,11 @@ const char* const EndBanner = "------------------PROGRAM END--------------------
 
 std::string DemoLikeBus() {
     return simbus::BusJson({simbus::SimFunction(0, 0, 0).Ids(0x8086, 0x1237),
-                            simbus::SimFunction(0, 3, 0).Ids(0x8086, 0x100E).Memory(0, 0xFEBC0000, 0x20000).Interrupt(11),
+                            simbus::SimFunction(0, 3, 0)
+                                .Ids(0x8086, 0x100E)
+                                .Dword(0x08, 0x02000003)
+                                .Memory(0, 0xFEBC0000, 0x20000)
+                                .Interrupt(11),
                             simbus::PlxBoard(2, 4, 0x9056, simbus::PatternWords(64, 5))});
 }
 
@@ -174,6 +180,13 @@ TEST_F(SniffProgram, JsonCarriesEveryField) {
     EXPECT_EQ(devices[1]["MemPhysicalAddress"][0], 0xFEBC0000u);
     EXPECT_EQ(devices[1]["Interrupt"], 11);
     EXPECT_EQ(devices[1]["FailText"], "");
+    EXPECT_EQ(j["format"], "quorrin-sniff/1");
+    EXPECT_EQ(devices[1]["Location"], "00:03.0");
+    EXPECT_EQ(devices[1]["ClassCode"], 0x020000);
+    if (std::filesystem::exists("/usr/share/misc/pci.ids")) {
+        EXPECT_EQ(devices[2]["VendorName"], "PLX Technology, Inc.");
+        EXPECT_EQ(devices[2]["DeviceName"], "PCI9056 32-bit 66MHz PCI <-> IOBus Bridge");
+    }
     const auto& plx = devices[2];
     EXPECT_EQ(plx["IsPlx"], true);
     ASSERT_EQ(plx["EepromWords"].size(), 64u);
@@ -237,6 +250,35 @@ TEST(DeviceTableJson, FailTextAndOddBytesStayValidJson) {
     EXPECT_EQ(j["Devices"][0]["FailText"].get<std::string>().rfind("P9080_CardIsUsable->Failed Card Register.\n", 0), 0u);
     table.Count = 0;
     EXPECT_EQ(nlohmann::json::parse(DeviceTableJson(table))["Devices"].size(), 0u);
+}
+
+// What quorrin-compare reads back: every field as written, whatever its value.
+TEST(DeviceTableJson, ReadsBackEveryFieldItWrote) {
+    static PciDeviceTableType table, back;
+    std::mt19937 random(7);
+    for (auto& byte : reinterpret_cast<unsigned char(&)[sizeof table]>(table))
+        byte = static_cast<unsigned char>(random());
+    table.Count = 3;
+    for (int i = 0; i < 3; ++i) {
+        PciDeviceRecord& d = table.Devices[i];
+        d.NumMemAddresses = 4 * i;  // 0, 4 and 8 entries, the rest left out
+        d.NumIOAddresses = 8 - 3 * i;
+        d.IsPlx = i != 1;
+        // The padding after IsPlx is no field.
+        std::memset(&d.IsPlx + 1, 0, offsetof(PciDeviceRecord, Bus) - offsetof(PciDeviceRecord, IsPlx) - 1);
+        for (int k = d.NumMemAddresses; k < 8; ++k)
+            d.MemBytes[k] = d.MemAddress[k] = d.MemDirect[k] = d.MemPhysicalAddress[k] = d.MemBar[k] = 0;
+        for (int k = d.NumIOAddresses; k < 8; ++k) d.IoBytes[k] = d.IoAddress[k] = d.IoBar[k] = 0;
+        if (!d.IsPlx) std::memset(d.EepromWords, 0, sizeof d.EepromWords);
+        std::memset(d.FailText, 0, sizeof d.FailText);
+        std::strcpy(d.FailText, "P9080_CardIsUsable->Failed Card Register.\n");
+    }
+    const DeviceTableJsonReading r = ReadDeviceTableJson(DeviceTableJson(table), back);
+    ASSERT_TRUE(r.Read) << r.Error;
+    EXPECT_TRUE(r.Skipped.empty()) << r.Skipped[0];
+    ASSERT_EQ(back.Count, 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(std::memcmp(&back.Devices[i], &table.Devices[i], sizeof(PciDeviceRecord)), 0) << i;
 }
 
 }  // namespace

@@ -5,56 +5,19 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/testing/TempFolder.h"
+#include "platform/testing/win32/ProgramRun.h"
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using platform::testing::ProgramRun;
+using platform::testing::ReadAll;
 
-struct SniffRun {
-    DWORD status = 0xFFFFFFFF;
-    std::string out;
-};
-
-// Runs the program in `folder` with its output in a file there, and waits
-// for it (a minute at most; then it is ended and the run counts as failed).
-SniffRun RunSniff(const std::string& folder, const std::string& arguments) {
-    SniffRun run;
-    const std::string outPath = folder + "\\out.txt";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE out = ::CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE) return run;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    const std::string program = QUORRIN_BIN_DIR "/quorrin-sniff.exe";
-    std::string commandLine = "quorrin-sniff.exe" + arguments;
-    PROCESS_INFORMATION started{};
-    const BOOL ok = ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                     folder.c_str(), &startup, &started);
-    ::CloseHandle(out);
-    if (!ok) return run;
-    if (::WaitForSingleObject(started.hProcess, 60000) != WAIT_OBJECT_0) ::TerminateProcess(started.hProcess, 99);
-    ::WaitForSingleObject(started.hProcess, 5000);
-    ::GetExitCodeProcess(started.hProcess, &run.status);
-    ::CloseHandle(started.hThread);
-    ::CloseHandle(started.hProcess);
-    run.out = ReadAll(outPath);
-    return run;
+ProgramRun RunSniff(const std::string& folder, const std::string& arguments) {
+    return platform::testing::RunProgram(folder, "quorrin-sniff", arguments);
 }
 
 // The messages of the log's records in order, each "code  stamp  text".
@@ -78,9 +41,9 @@ std::vector<std::string> Messages(const std::string& log, std::vector<std::strin
 
 TEST(SniffExe, WithoutTheDriverLogsTheCheckAndTheRefusalAndEndsWithTwo) {
     platform::testing::TempFolder folder("quorrin-sniff-exe ");  // a blank in the path
-    const SniffRun run = RunSniff(folder.Path(), "");
-    EXPECT_EQ(run.status, 2u) << run.out;
-    EXPECT_NE(run.out.find("No PCI Devices to Log.  Assume something broke"), std::string::npos) << run.out;
+    const ProgramRun run = RunSniff(folder.Path(), "");
+    EXPECT_EQ(run.Status, 2u) << run.Out;
+    EXPECT_NE(run.Out.find("No PCI Devices to Log.  Assume something broke"), std::string::npos) << run.Out;
 
     const std::string log = ReadAll(folder.Path() + "\\Quorrin.Log");
     std::vector<std::string> codes;
@@ -123,20 +86,20 @@ TEST(SniffExe, BesideARunningCopyItEndsWithThreeAndWritesNoLog) {
     HANDLE held = ::CreateMutexA(nullptr, FALSE, "Protect_Quorrin");
     ASSERT_NE(held, nullptr);
     ASSERT_NE(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "a Quorrin is running here";
-    const SniffRun run = RunSniff(folder.Path(), "");
+    const ProgramRun run = RunSniff(folder.Path(), "");
     ::CloseHandle(held);
-    EXPECT_EQ(run.status, 3u) << run.out;
-    EXPECT_EQ(run.out.rfind("ALREADY HAVE THE PROGRAM RUNNING.  KILL IT FIRST!", 0), 0u) << run.out;
+    EXPECT_EQ(run.Status, 3u) << run.Out;
+    EXPECT_EQ(run.Out.rfind("ALREADY HAVE THE PROGRAM RUNNING.  KILL IT FIRST!", 0), 0u) << run.Out;
     EXPECT_FALSE(std::filesystem::exists(folder.Path() + "\\Quorrin.Log"));
 }
 
 TEST(SniffExe, HelpNamesTheDriverDeviceAndAWrongArgumentEndsWithOne) {
     platform::testing::TempFolder folder("quorrin-sniff-exe-");
-    const SniffRun help = RunSniff(folder.Path(), " --help");
-    EXPECT_EQ(help.status, 0u);
-    EXPECT_NE(help.out.find("\\\\.\\WINDRVR6"), std::string::npos) << help.out;
-    const SniffRun wrong = RunSniff(folder.Path(), " --bogus");
-    EXPECT_EQ(wrong.status, 1u);
+    const ProgramRun help = RunSniff(folder.Path(), "--help");
+    EXPECT_EQ(help.Status, 0u);
+    EXPECT_NE(help.Out.find("\\\\.\\WINDRVR6"), std::string::npos) << help.Out;
+    const ProgramRun wrong = RunSniff(folder.Path(), "--bogus");
+    EXPECT_EQ(wrong.Status, 1u);
     EXPECT_FALSE(std::filesystem::exists(folder.Path() + "\\Quorrin.Log"));
 }
 

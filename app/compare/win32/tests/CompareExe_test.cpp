@@ -1,0 +1,42 @@
+// quorrin-compare.exe on a Windows machine without the WinDriver driver: the
+// log quorrin-sniff.exe leaves there is read, and a sniff made now cannot
+// reach the driver.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+#include "platform/testing/TempFolder.h"
+#include "platform/testing/win32/ProgramRun.h"
+
+namespace {
+
+using platform::testing::ProgramRun;
+using platform::testing::RunProgram;
+
+TEST(CompareExe, ReadsTheLogOfQuorrinSniffExeAndCannotSniffWithoutTheDriver) {
+    platform::testing::TempFolder folder("quorrin-compare-exe ");  // a blank in the path
+    const ProgramRun sniff = RunProgram(folder.Path(), "quorrin-sniff", "");
+    ASSERT_EQ(sniff.Status, 2u) << sniff.Out;
+    std::ofstream(folder.Path() + "\\report.txt", std::ios::binary) << sniff.Out;
+
+    const ProgramRun same = RunProgram(folder.Path(), "quorrin-compare", "Quorrin.Log report.txt");
+    EXPECT_EQ(same.Status, 0u) << same.Out;
+    std::string text = same.Out;
+    std::erase(text, '\r');  // the console's line ends
+    EXPECT_EQ(text,
+              "baseline: Quorrin.Log (log, sniff 1 of 1): 0 functions\n"
+              "current:  report.txt (report, sniff 1 of 1): 0 functions\n"
+              "\n"
+              "Summary: 0 functions matched by location, none differs, 0 findings: the sniffs agree.\n");
+
+    const ProgramRun live = RunProgram(folder.Path(), "quorrin-compare", "Quorrin.Log");
+    EXPECT_EQ(live.Status, 2u) << live.Out;
+    EXPECT_NE(live.Out.find("the driver could not be reached through \\\\.\\WINDRVR6"), std::string::npos)
+        << live.Out;
+    const ProgramRun missing = RunProgram(folder.Path(), "quorrin-compare", "Quorrin.Log nothing.log");
+    EXPECT_EQ(missing.Status, 1u) << missing.Out;
+}
+
+}  // namespace

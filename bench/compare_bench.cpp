@@ -1,0 +1,131 @@
+// Comparing two logs of 100 functions and 50 sniffs each (a few MB), beside
+// the floor of reading those files and counting their lines.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "compare/CompareOutput.h"
+#include "compare/SniffCompare.h"
+#include "compare/SniffInput.h"
+#include "log/wexerrorlog.h"
+#include "sniffer/SnifferReport.h"
+
+namespace {
+
+// A bus as a busy test rack has it: network cards and PLX boards behind bridges.
+void FillBus(PciDeviceTableType& t, int sniff) {
+    std::memset(&t, 0, sizeof t);
+    t.Count = 100;
+    for (int i = 0; i < t.Count; ++i) {
+        PciDeviceRecord& d = t.Devices[i];
+        d.Index = static_cast<uint32_t>(i);
+        d.Bus = static_cast<uint32_t>(i / 8);
+        d.Slot = static_cast<uint32_t>(i % 8);
+        d.IsPlx = i % 4 == 0;
+        d.VendorId = d.IsPlx ? 0x10B5 : 0x8086;
+        d.DeviceId = d.IsPlx ? 0x9056 : 0x100E;
+        d.SubVendorId = d.VendorId;
+        d.SubDeviceId = d.DeviceId;
+        d.NumMemAddresses = 2;
+        d.NumIOAddresses = 1;
+        d.NumInterrupts = 1;
+        d.Interrupt = static_cast<uint32_t>(5 + i % 10);
+        for (int m = 0; m < 2; ++m) {
+            d.MemBar[m] = static_cast<uint32_t>(2 * m);
+            d.MemBytes[m] = 0x10000;
+            d.MemPhysicalAddress[m] = d.MemAddress[m] =
+                0xE0000000u + 0x100000u * static_cast<uint32_t>(i) + 0x10000u * m;
+            d.MemDirect[m] = 0x7F0000000000 + d.MemAddress[m] + 0x1000 * static_cast<uint64_t>(sniff);
+        }
+        d.IoBar[0] = 1;
+        d.IoBytes[0] = 0x100;
+        d.IoAddress[0] = 0xC000u + 0x100u * static_cast<uint32_t>(i);
+        for (int k = 0; k < 64; ++k) d.ConfigRegs[k] = static_cast<uint32_t>(k * 0x01010101u + i);
+        d.ConfigRegs[1] =
+            0x02900007u | (sniff % 3 == 0 ? 0x20000000u : 0);  // an error bit that comes and goes
+        if (d.IsPlx)
+            for (int k = 0; k < 64; ++k) d.EepromWords[k] = static_cast<uint16_t>(0x1000 + k + i);
+    }
+}
+
+struct Logs {
+    std::string Folder;
+    std::string Baseline, Current;  // the two files
+    std::size_t Bytes = 0;
+};
+
+std::string WriteLog(const std::string& folder, const std::string& name, int changedWord) {
+    const std::string dir = folder + "/" + name;
+    std::filesystem::create_directory(dir);
+    const auto saved = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    StartErrorLog(false, "1.2", "Quorrin", "/");
+    auto table = std::make_unique<PciDeviceTableType>();
+    for (int sniff = 0; sniff < 50; ++sniff) {
+        FillBus(*table, sniff);
+        table->Devices[40].EepromWords[changedWord] ^= 0x0101;
+        LogSniffReport(*table);
+    }
+    EndErrorLog(false);
+    std::filesystem::current_path(saved);
+    return dir + "/Quorrin.Log";
+}
+
+const Logs& TheLogs() {
+    static const Logs logs = [] {
+        Logs l;
+        char pattern[] = "/tmp/quorrin_compare_bench_XXXXXX";
+        l.Folder = ::mkdtemp(pattern);
+        l.Baseline = WriteLog(l.Folder, "good", 3);
+        l.Current = WriteLog(l.Folder, "bad", 5);
+        l.Bytes = std::filesystem::file_size(l.Baseline) + std::filesystem::file_size(l.Current);
+        std::atexit([] { std::filesystem::remove_all(TheLogs().Folder); });
+        return l;
+    }();
+    return logs;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text(std::filesystem::file_size(path), '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    return text;
+}
+
+// What quorrin-compare does with two log files: read both, pick each one's
+// last complete sniff, compare, write the text.
+void BM_CompareTwoLogs(benchmark::State& state) {
+    const Logs& logs = TheLogs();
+    for (auto _ : state) {
+        compare::Sniff a, b;
+        std::string error;
+        if (!compare::LoadSniff(logs.Baseline, 0, a, error) || !compare::LoadSniff(logs.Current, 0, b, error))
+            state.SkipWithError(error.c_str());
+        const compare::Comparison c = compare::CompareSniffs(*a.Table, *b.Table, {});
+        benchmark::DoNotOptimize(compare::ComparisonText(a, b, c));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * logs.Bytes));
+    state.counters["log_MB"] = static_cast<double>(logs.Bytes) / 2 / 1e6;
+}
+BENCHMARK(BM_CompareTwoLogs)->Unit(benchmark::kMillisecond);
+
+// The floor: both files read and their lines counted, nothing understood.
+void BM_FloorReadAndCountLines(benchmark::State& state) {
+    const Logs& logs = TheLogs();
+    for (auto _ : state) {
+        const std::string a = ReadFile(logs.Baseline), b = ReadFile(logs.Current);
+        benchmark::DoNotOptimize(std::count(a.begin(), a.end(), '\n') + std::count(b.begin(), b.end(), '\n'));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * logs.Bytes));
+}
+BENCHMARK(BM_FloorReadAndCountLines)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

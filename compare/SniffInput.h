@@ -1,0 +1,42 @@
+// Quorrin compare -- one side of a comparison: a sniff read from a log, a
+// saved report text or quorrin-sniff's JSON, the kind told from the content.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sniffer/SnifferUnit.h"
+
+namespace compare {
+
+enum class SourceKind { Log, Report, Json, Live };
+const char* SourceKindName(SourceKind kind);  // "log", "report", "json", "live"
+
+// A part of the source that could not be read and was left out. Line 0 when
+// the source has no lines to name.
+struct SourceProblem {
+    int Line = 0;
+    std::string Text;
+};
+
+struct Sniff {
+    std::string Source;  // the file's path, or the driver device of a live sniff
+    SourceKind Kind = SourceKind::Live;
+    int Number = 1;  // which sniff of the source, from 1
+    int Of = 1;      // how many it holds
+    bool Complete = true;
+    std::unique_ptr<PciDeviceTableType> Table = std::make_unique<PciDeviceTableType>();
+    std::vector<SourceProblem> Problems;
+};
+
+// The sniff numbered `wanted` (from 1), or with 0 the last complete one (the
+// last of all when none is complete). False with `error` ("LINE: why", or
+// "why" alone) when the text holds no such sniff or is none of the kinds.
+bool ReadSniff(std::string_view text, int wanted, Sniff& sniff, std::string& error);
+
+// ReadSniff on a file; `error` then begins with the path.
+bool LoadSniff(const std::string& path, int wanted, Sniff& sniff, std::string& error);
+
+}  // namespace compare

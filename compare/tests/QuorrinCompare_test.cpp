@@ -1,0 +1,256 @@
+// Quorrin compare tests -- quorrin-compare run as a program: logs written by
+// quorrin-sniff and by the log itself, reports and JSON told apart by their
+// content, damaged blocks, the exit codes, and the README's example.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "driver/testing/TestBus.h"
+#include "platform/testing/RuntimeFolder.h"
+#include "platform/testing/TempFolder.h"
+#include "sniffer/SnifferUnit.h"
+#include "sniffer/tests/SimBus.h"
+
+namespace {
+
+struct ProgramRun {
+    int Status = -1;
+    std::string Out, Err;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class CompareProgram : public testing::Test {
+protected:
+    platform::testing::TempFolder temp_{"quorrin-compare-"};
+    std::string dir = temp_.Path();
+    // The single-instance guard of this test's sniffs alone.
+    platform::testing::RuntimeFolder runtime_;
+
+    std::string In(const std::string& name) const { return dir + "/" + name; }
+    ProgramRun Start(const std::string& program, const std::string& arguments) const {
+        ProgramRun run;
+        const std::string command = "cd '" + dir + "' && XDG_RUNTIME_DIR='" + runtime_.Path() + "' exec '" +
+                                    program + "' " + arguments + " 2>'" + dir + "/stderr'";
+        std::FILE* p = popen(command.c_str(), "r");
+        if (!p) return run;
+        char buffer[4096];
+        std::size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, p)) > 0) run.Out.append(buffer, got);
+        const int status = pclose(p);
+        run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.Err = ReadFile(dir + "/stderr");
+        return run;
+    }
+    ProgramRun Compare(const std::string& arguments) const {
+        return Start(BuiltProgram("quorrin-compare"), arguments);
+    }
+};
+
+std::string SmallBus() {
+    return simbus::BusJson(
+        {simbus::SimFunction(0, 0, 0).Ids(0x8086, 0x1237),
+         simbus::SimFunction(0, 3, 0).Ids(0x8086, 0x100E).Memory(0, 0xFEBC0000, 0x20000).Interrupt(11),
+         simbus::PlxBoard(2, 4, 0x9056, simbus::PatternWords(64, 5)),
+         simbus::PlxBoard(3, 0, 0x9080, {}, 0xF1000000, 0xE100).Fault("register-refused")});
+}
+
+std::string Lf(std::string text) {
+    std::string out;
+    for (char c : text)
+        if (c != '\r') out += c;
+    return out;
+}
+
+TEST_F(CompareProgram, LogReportAndJsonOfOneSniffAgreeWithEachOtherAndALiveSniff) {
+    TestBus bus(SmallBus());
+    const std::string sniff = BuiltProgram("quorrin-sniff");
+    const ProgramRun report = Start(sniff, "--device '" + bus.Socket() + "'");
+    ASSERT_EQ(report.Status, 0) << report.Err;
+    const ProgramRun json = Start(sniff, "--json --device '" + bus.Socket() + "'");
+    ASSERT_EQ(json.Status, 0) << json.Err;
+    // Names that say nothing of the kind: it is told from the content.
+    WriteFile(In("a"), report.Out);
+    WriteFile(In("b"), Lf(report.Out));
+    WriteFile(In("c"), json.Out);
+    for (const char* pair : {"Quorrin.Log a", "b c", "c Quorrin.Log"}) {
+        const ProgramRun run = Compare(pair);
+        EXPECT_EQ(run.Status, 0) << pair << "\n" << run.Out << run.Err;
+        EXPECT_NE(run.Out.find("4 functions matched by location, none differs, 1 finding: the sniffs agree."),
+                  std::string::npos)
+            << pair << "\n"
+            << run.Out;
+    }
+    const ProgramRun kinds = Compare("Quorrin.Log c");
+    EXPECT_NE(kinds.Out.find("baseline: Quorrin.Log (log, sniff 1 of 1): 4 functions\n"), std::string::npos)
+        << kinds.Out;
+    EXPECT_NE(kinds.Out.find("current:  c (json, sniff 1 of 1): 4 functions\n"), std::string::npos);
+    const ProgramRun live = Compare("b --device '" + bus.Socket() + "'");
+    EXPECT_EQ(live.Status, 0) << live.Out << live.Err;
+    EXPECT_NE(live.Out.find("current:  live sniff through " + bus.Socket() + ": 4 functions"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(In("Quorrin.Log.live"))) << "a live sniff writes no log";
+    // The failed registration and its zero EEPROM: one finding on both sides, not two.
+    EXPECT_NE(live.Out.find("  finding (both): could not be registered with the driver (code 9: The "
+                            "WD_CardRegister() failed)\n"),
+              std::string::npos)
+        << live.Out;
+}
+
+TEST_F(CompareProgram, SeveralSniffsInOneLogLastCompleteUnlessNamed) {
+    auto a = std::make_unique<PciDeviceTableType>(), b = std::make_unique<PciDeviceTableType>();
+    a->Count = 2;
+    a->Devices[1].Index = a->Devices[1].Slot = 1;
+    *b = *a;
+    b->Devices[1].ConfigRegs[2] = 0x06800001;
+    std::string log;
+    {
+        simbus::LogFolder folder;
+        LogSniffReport(*a);
+        LogSniffReport(*b);
+        LogSniffReport(*a);
+        log = folder.Text();
+    }
+    // The third sniff cut off inside its second block, as a crash would leave it.
+    log.resize(log.rfind("PCI Device # 2") + 100);
+    WriteFile(In("Quorrin.Log"), log);
+    WriteFile(In("a.txt"), FormatSniffReport(*a));
+    WriteFile(In("b.txt"), FormatSniffReport(*b));
+    EXPECT_EQ(Compare("Quorrin.Log b.txt").Status, 0);
+    EXPECT_EQ(Compare("--sniff 1 Quorrin.Log a.txt").Status, 0);
+    const ProgramRun changed = Compare("Quorrin.Log a.txt");
+    EXPECT_EQ(changed.Status, 4);
+    EXPECT_NE(changed.Out.find("\n00:01.0  0000:0000\n  config 0x08 class/revision: 06800001 -> 00000000\n"),
+              std::string::npos)
+        << changed.Out;
+    // --sniff holds for the files named after it.
+    const ProgramRun cut = Compare("a.txt --sniff 3 Quorrin.Log");
+    EXPECT_EQ(cut.Status, 4);
+    EXPECT_NE(cut.Out.find("current:  Quorrin.Log (log, sniff 3 of 3, cut off): 1 function\n"),
+              std::string::npos)
+        << cut.Out;
+    EXPECT_NE(cut.Out.find(": the text ends inside the block (cut off)\n"), std::string::npos) << cut.Out;
+    const ProgramRun beyond = Compare("a.txt --sniff 4 Quorrin.Log");
+    EXPECT_EQ(beyond.Status, 1);
+    EXPECT_EQ(beyond.Err, "quorrin-compare: Quorrin.Log: holds 3 sniffs, not 4\n");
+}
+
+TEST_F(CompareProgram, ADamagedBlockIsNamedByLineAndTheRestCompared) {
+    auto t = std::make_unique<PciDeviceTableType>();
+    t->Count = 3;
+    for (int i = 0; i < 3; ++i) {
+        t->Devices[i].Index = i;
+        t->Devices[i].Slot = i;
+    }
+    WriteFile(In("report"), FormatSniffReport(*t));
+    std::string damaged = FormatSniffReport(*t);
+    const std::size_t block = damaged.find("PCI Device # 2");
+    damaged.replace(damaged.find("NumIOAddresses", block), 3, "Num");
+    damaged[damaged.find("NumIOAddresses", block) + 1] = '?';
+    WriteFile(In("damaged"), damaged);
+    const ProgramRun run = Compare("report damaged");
+    EXPECT_EQ(run.Status, 4);
+    EXPECT_NE(
+        run.Out.find(
+            "  damaged:30: device block at line 30 skipped: line 41: expected \"   NumIOAddresses \"\n"),
+        std::string::npos)
+        << run.Out;
+    EXPECT_NE(run.Out.find("\n00:01.0  0000:0000\n  only in baseline\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("2 functions matched by location, none differs, 1 only in baseline"),
+              std::string::npos);
+}
+
+TEST_F(CompareProgram, ExitCodesAndWhatTheySay) {
+    auto t = std::make_unique<PciDeviceTableType>();
+    WriteFile(In("empty"), FormatSniffReport(*t));
+    WriteFile(In("garbage"), "hello\n");
+    WriteFile(In("broken.json"), "{\n \"Count\": 1,\n \"Devices\": [\n");
+    WriteFile(In("huge.json"), "{\"Count\": 1e999, \"Devices\": []}");
+    const struct {
+        const char* Arguments;
+        int Status;
+        const char* Says;
+    } cases[] = {
+        {"empty empty", 0, ""},
+        {"--help", 0, ""},
+        {"", 1, "no BASELINE named"},
+        {"--bogus empty", 1, "unknown option: --bogus"},
+        {"--sniff 0 empty", 1, "--sniff needs a number from 1"},
+        {"empty empty empty", 1, "more than two sniffs named"},
+        {"missing empty", 1, "quorrin-compare: missing: cannot be read\n"},
+        {"garbage empty", 1, "quorrin-compare: garbage:1: neither a Quorrin log"},
+        {"empty broken.json", 1, "quorrin-compare: broken.json:4: not valid JSON\n"},
+        {"huge.json empty", 1, "quorrin-compare: huge.json:1: not valid JSON (a number out of range)\n"},
+        {"empty --device nobody", 2, "the driver could not be reached through nobody"},
+    };
+    for (const auto& c : cases) {
+        const ProgramRun run = Compare(c.Arguments);
+        EXPECT_EQ(run.Status, c.Status) << c.Arguments << "\n" << run.Err;
+        EXPECT_NE(run.Err.find(c.Says), std::string::npos) << c.Arguments << "\n" << run.Err;
+    }
+}
+
+TEST_F(CompareProgram, JsonSaysWhatTheTextSays) {
+    auto a = std::make_unique<PciDeviceTableType>();
+    a->Count = 1;
+    a->Devices[0].IsPlx = true;
+    WriteFile(In("a"), FormatSniffReport(*a));
+    a->Devices[0].EepromWords[7] = 0x1234;
+    WriteFile(In("b"), FormatSniffReport(*a));
+    const ProgramRun run = Compare("--json a b");
+    EXPECT_EQ(run.Status, 4);
+    const auto j = nlohmann::json::parse(run.Out);
+    EXPECT_EQ(j["format"], "quorrin-compare/1");
+    EXPECT_EQ(j["baseline"]["kind"], "report");
+    ASSERT_EQ(j["functions"].size(), 1u);
+    const auto& f = j["functions"][0];
+    EXPECT_EQ(f["location"], "00:00.0");
+    ASSERT_EQ(f["differences"].size(), 1u);
+    EXPECT_EQ(f["differences"][0], nlohmann::json({{"kind", "eeprom"},
+                                                   {"index", 7},
+                                                   {"what", "EEPROM word 7"},
+                                                   {"baseline", "0000"},
+                                                   {"current", "1234"}}));
+    EXPECT_EQ(f["findings"][0]["side"], "baseline");
+    EXPECT_EQ(f["findings"][0]["kind"], "eeprom-silent");
+    EXPECT_EQ(j["summary"]["agree"], false);
+}
+
+// The output pasted into the README is what the tool prints.
+TEST_F(CompareProgram, TheReadmeExampleIsWhatTheToolPrints) {
+    if (!std::filesystem::exists("/usr/share/misc/pci.ids")) GTEST_SKIP() << "no pci.ids: the names differ";
+    const std::string readme = ReadFile(QUORRIN_SOURCE_DIR "/README.md");
+    const std::string command = "    $ scripts/compare-demo\n";
+    std::size_t at = readme.find(command);
+    ASSERT_NE(at, std::string::npos) << "README.md has no example of scripts/compare-demo";
+    std::string pasted;
+    for (at += command.size(); at < readme.size();) {
+        const std::size_t end = readme.find('\n', at);
+        const std::string line = readme.substr(at, end - at);
+        if (!line.empty() && !line.starts_with("    ")) break;
+        pasted += (line.empty() ? "" : line.substr(4)) + "\n";
+        at = end + 1;
+    }
+    while (pasted.ends_with("\n\n")) pasted.pop_back();
+    const ProgramRun run = Start(QUORRIN_SOURCE_DIR "/scripts/compare-demo", "'" QUORRIN_BIN_DIR "'");
+    EXPECT_EQ(run.Status, 4) << run.Err;
+    EXPECT_EQ(run.Out, pasted);
+}
+
+}  // namespace

@@ -1,0 +1,352 @@
+// Quorrin sniffer -- the sniff report read back into the device table. Every
+// text the formatter writes is accepted, cut values included: a field reads as
+// the digits the report kept.
+#include <algorithm>
+#include <cstring>
+
+#include "sniffer/ReportTexts.h"
+#include "sniffer/SnifferReport.h"
+
+namespace {
+
+using namespace reporttext;
+
+const std::string DashLine72(DashLine72Length, '-');
+const std::string DashLine43(DashLine43Length, '-');
+const std::string DashLine9(DashLine9Length, '-');
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// A cursor over the text that remembers what it expected where it first
+// failed.
+class Reader {
+public:
+    Reader(std::string_view text, std::string_view lineEnd, std::size_t at = 0)
+        : text_(text), eol_(lineEnd), at_(at) {}
+
+    std::size_t At() const { return at_; }
+    bool AtEnd() const { return at_ >= text_.size(); }
+    std::string_view Rest() const { return text_.substr(std::min(at_, text_.size())); }
+    bool Sees(std::string_view literal) const { return Rest().starts_with(literal); }
+
+    bool Literal(std::string_view literal, const char* what = nullptr) {
+        if (!Sees(literal)) return Fail(what ? what : literal, literal.starts_with(Rest()));
+        at_ += literal.size();
+        return true;
+    }
+    bool Eol() { return Literal(eol_, "the end of the line"); }
+
+    // Exactly `digits` hex digits, or (with `longDigits`) that many instead.
+    bool Hex(int digits, uint64_t& value, const char* what, int longDigits = 0) {
+        int n = 0;
+        value = 0;
+        const int most = std::max(digits, longDigits);
+        while (n < most && at_ + n < text_.size() && HexDigit(text_[at_ + n]) >= 0) {
+            value = value << 4 | static_cast<uint64_t>(HexDigit(text_[at_ + n]));
+            ++n;
+        }
+        if (n != digits && n != longDigits) return Fail(what, at_ + n >= text_.size());
+        at_ += n;
+        return true;
+    }
+    bool Hex32(int digits, uint32_t& value, const char* what) {
+        uint64_t v;
+        if (!Hex(digits, v, what)) return false;
+        value = static_cast<uint32_t>(v);
+        return true;
+    }
+
+    // A decimal as DecimalText writes it with no decimals: a minus sign only
+    // when negative, at most `width` characters.
+    bool Dec(int width, int64_t& value, const char* what) {
+        std::size_t n = 0;
+        const bool negative = at_ < text_.size() && text_[at_] == '-';
+        if (negative) ++n;
+        value = 0;
+        const std::size_t first = n;
+        while (n < static_cast<std::size_t>(width) && at_ + n < text_.size() && text_[at_ + n] >= '0' &&
+               text_[at_ + n] <= '9')
+            value = value * 10 + (text_[at_ + n++] - '0');
+        if (n == first) return Fail(what, at_ + n >= text_.size());
+        if (negative) value = -value;
+        at_ += n;
+        return true;
+    }
+    template <typename Field>
+    bool DecField(int width, Field& field, const char* what) {
+        int64_t v;
+        if (!Dec(width, v, what)) return false;
+        field = static_cast<Field>(v);
+        return true;
+    }
+
+    // `cut`: the text ended before what was expected did.
+    bool Fail(std::string_view what, bool cut = false) {
+        if (expected_.empty()) {
+            expected_ = std::string(what);
+            failedAt_ = at_;
+            cut_ = cut;
+        }
+        return false;
+    }
+    ReportProblem Problem(std::size_t block) const {
+        ReportProblem p;
+        p.Block = block;
+        p.At = failedAt_;
+        p.CutOff = cut_ || failedAt_ >= text_.size();
+        p.Text = p.CutOff ? "the text ends inside the block (cut off)" : "expected " + Quoted(expected_);
+        return p;
+    }
+
+    void Skip(std::size_t n) { at_ += n; }
+
+private:
+    static std::string Quoted(const std::string& s) {
+        if (s.starts_with("the ")) return s;
+        std::string q = "\"";
+        for (char c : s)
+            q += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
+        return q + "\"";
+    }
+    std::string_view text_;
+    std::string_view eol_;
+    std::size_t at_;
+    std::string expected_;
+    std::size_t failedAt_ = 0;
+    bool cut_ = false;
+};
+
+bool ReadHeaderLines(Reader& r, PciDeviceRecord& d) {
+    uint32_t number;
+    if (!r.Literal(DashLine43) || !r.Eol() || !r.Literal(DeviceLead) ||
+        !r.DecField(5, number, "the device number") || !r.Literal(DeviceTail) || !r.Eol())
+        return false;
+    d.Index = number - 1;  // devices count from 1 in the report
+    return r.Literal(VendorLabel) && r.Hex32(4, d.VendorId, "the vendor ID") && r.Literal(Gap) &&
+           r.Literal(DeviceLabel) && r.Hex32(4, d.DeviceId, "the device ID") && r.Literal(Gap) &&
+           r.Literal(SubVendorLabel) && r.Hex32(4, d.SubVendorId, "the subvendor ID") && r.Literal(Gap) &&
+           r.Literal(SubDeviceLabel) && r.Hex32(4, d.SubDeviceId, "the subdevice ID") && r.Literal(Gap) &&
+           r.Eol() && r.Literal(LocationLabel) && r.Literal(BusLabel) && r.Hex32(4, d.Bus, "the bus") &&
+           r.Literal(Gap) && r.Literal(SlotLabel) && r.Hex32(4, d.Slot, "the slot") && r.Literal(Gap) &&
+           r.Literal(FunctionLabel) && r.Hex32(4, d.Function, "the function") && r.Literal(Gap) && r.Eol();
+}
+
+// The failure box, when there is one. Its driver text may hold line ends of
+// its own; it runs to the first closing dash line that a section follows.
+bool ReadFailure(Reader& r, std::string_view text, std::string_view eol, PciDeviceRecord& d) {
+    const std::string open = std::string(eol) + DashLine9 + std::string(eol) + FailedLabel;
+    if (!r.Sees(open)) return true;
+    r.Skip(open.size());
+    d.FailCode = -1;
+    for (int32_t code = 1; code < FailureTextCount; ++code) {
+        const std::string reason =
+            std::string(FailureTexts[code]) + ReasonTail + std::string(eol) + FailTextLead;
+        if (r.Sees(reason)) {
+            d.FailCode = code;
+            r.Skip(reason.size() - std::strlen(FailTextLead));
+            break;
+        }
+    }
+    if (!r.Literal(FailTextLead)) return false;
+    const std::string close = std::string(eol) + DashLine9 + std::string(eol);
+    const std::string nextBox = close + NoResources;
+    const std::string nextSection = std::string(eol) + ResourcesTitle + std::string(eol);
+    const std::size_t start = r.At();
+    for (std::size_t p = text.find(close, start); p != std::string_view::npos; p = text.find(close, p + 1)) {
+        const std::string_view after = text.substr(p + close.size());
+        if (!after.starts_with(nextBox) && !after.starts_with(nextSection)) continue;
+        const std::size_t length = std::min(p - start, sizeof d.FailText);
+        std::memcpy(d.FailText, text.data() + start, length);
+        r.Skip(p + close.size() - start);
+        return true;
+    }
+    r.Skip(text.size() - start);
+    return r.Fail("the failure box's closing line", true);
+}
+
+template <typename Value>
+bool ReadResourceLine(Reader& r, const char* label, int index, Value& value, bool decimal) {
+    int64_t n;
+    if (!r.Literal(label) || !r.Dec(2, n, "the resource number")) return false;
+    if (n != index) return r.Fail("resource number " + std::to_string(index));
+    if (!r.Literal(IndexTail)) return false;
+    if (decimal) {
+        if (!r.DecField(8, value, "a decimal value")) return false;
+    } else {
+        uint64_t v;
+        if (!r.Literal("0x") || !r.Hex(8, v, "a hex value of 8 or 16 digits", 16)) return false;
+        if (v > static_cast<Value>(-1)) return r.Fail("a value that fits the field");
+        value = static_cast<Value>(v);
+    }
+    return r.Eol();
+}
+
+bool ReadResources(Reader& r, std::string_view eol, PciDeviceRecord& d) {
+    const std::string box = std::string(eol) + DashLine9 + std::string(eol) + NoResources + std::string(eol) +
+                            DashLine9 + std::string(eol);
+    if (r.Sees(box)) r.Skip(box.size());
+    if (!r.Eol() || !r.Literal(ResourcesTitle) || !r.Eol()) return false;
+    if (!r.Literal(NumMemLabel) || !r.DecField(8, d.NumMemAddresses, "the memory count") || !r.Eol())
+        return false;
+    for (int i = 0; i < d.NumMemAddresses && i < 8; ++i)
+        if (!ReadResourceLine(r, MemBytesLabel, i, d.MemBytes[i], false) ||
+            !ReadResourceLine(r, MemAddressLabel, i, d.MemAddress[i], false) ||
+            !ReadResourceLine(r, MemDirectLabel, i, d.MemDirect[i], false) ||
+            !ReadResourceLine(r, MemPhysicalLabel, i, d.MemPhysicalAddress[i], false) ||
+            !ReadResourceLine(r, MemBarLabel, i, d.MemBar[i], true))
+            return false;
+    if (!r.Literal(NumIoLabel) || !r.DecField(8, d.NumIOAddresses, "the I/O count") || !r.Eol()) return false;
+    for (int i = 0; i < d.NumIOAddresses && i < 8; ++i)
+        if (!ReadResourceLine(r, IoAddressLabel, i, d.IoAddress[i], false) ||
+            !ReadResourceLine(r, IoBytesLabel, i, d.IoBytes[i], false) ||
+            !ReadResourceLine(r, IoBarLabel, i, d.IoBar[i], true))
+            return false;
+    if (!r.Literal(NumInterruptsLabel) || !r.DecField(8, d.NumInterrupts, "the interrupt count") || !r.Eol())
+        return false;
+    if (d.NumInterrupts > 0 &&
+        (!r.Literal(InterruptLabel) || !r.DecField(8, d.Interrupt, "the interrupt number") || !r.Eol()))
+        return false;
+    return true;
+}
+
+// Eight rows of eight values, each followed by a blank, and the empty line.
+template <typename Word>
+bool ReadRows(Reader& r, const char* title, int digits, Word (&words)[64]) {
+    if (!r.Eol() || !r.Literal(title) || !r.Eol()) return false;
+    for (int k = 0; k < 64; ++k) {
+        uint64_t v;
+        if (!r.Hex(digits, v, digits == 8 ? "a register of 8 hex digits" : "a word of 4 hex digits") ||
+            !r.Literal(" "))
+            return false;
+        words[k] = static_cast<Word>(v);
+        if (k % 8 == 7 && !r.Eol()) return false;
+    }
+    return r.Eol();
+}
+
+}  // namespace
+
+std::string_view ReportLineEnd(std::string_view text) {
+    const std::size_t n = text.find('\n');
+    return n != std::string_view::npos && n > 0 && text[n - 1] == '\r' ? "\r\n" : "\n";
+}
+
+bool StartsWithDeviceReport(std::string_view text, std::string_view eol) {
+    return text.starts_with(DashLine43) && text.substr(DashLine43.size()).starts_with(eol) &&
+           text.substr(DashLine43.size() + eol.size()).starts_with(DeviceLead);
+}
+
+bool ParseDeviceReport(std::string_view text, std::string_view eol, PciDeviceRecord& d, std::size_t& end,
+                       ReportProblem& problem) {
+    d = PciDeviceRecord{};
+    Reader r(text, eol);
+    const bool read = ReadHeaderLines(r, d) && ReadFailure(r, text, eol, d) && ReadResources(r, eol, d) &&
+                      ReadRows(r, RegistersTitle, 8, d.ConfigRegs);
+    if (read && r.Sees(std::string(eol) + EepromTitle + std::string(eol))) {
+        d.IsPlx = true;
+        if (!ReadRows(r, EepromTitle, 4, d.EepromWords)) {
+            problem = r.Problem(0);
+            return false;
+        }
+    }
+    if (!read) {
+        problem = r.Problem(0);
+        return false;
+    }
+    end = r.At();
+    return true;
+}
+
+bool ParseReportHeader(std::string_view text, std::string_view eol, int32_t& count, std::size_t& end) {
+    Reader r(text, eol);
+    if (!(r.Eol() && r.Literal(DashLine72) && r.Eol() && r.Literal(DashLine72) && r.Eol() &&
+          r.Literal(CountLead) && r.DecField(9, count, "the count") && r.Literal(CountTail) && r.Eol() &&
+          r.Literal(DashLine72) && r.Eol() && r.Literal(DashLine72)))
+        return false;
+    end = r.At();
+    return true;
+}
+
+bool StartsWithReportFooter(std::string_view text, std::string_view eol, std::size_t& end) {
+    Reader r(text, eol);
+    if (!(r.Eol() && r.Literal(DashLine72) && r.Eol() && r.Literal(DashLine72) && r.Eol() &&
+          r.Literal(FooterTitle) && r.Eol() && r.Literal(DashLine72) && r.Eol() && r.Literal(DashLine72)))
+        return false;
+    end = r.At();
+    return true;
+}
+
+ReportReading ParseSniffReport(std::string_view text, PciDeviceTableType& table) {
+    ReportReading reading;
+    table.Count = 0;
+    const std::string_view eol = ReportLineEnd(text);
+    const std::string headerStart =
+        std::string(eol) + DashLine72 + std::string(eol) + DashLine72 + std::string(eol) + CountLead;
+    const std::size_t header = text.find(headerStart);
+    const std::size_t empty = text.find(NoDevices);
+    if (empty != std::string_view::npos && (header == std::string_view::npos || empty < header)) {
+        reading.Found = reading.Complete = true;
+        reading.HeaderCount = 0;
+        reading.Begin = empty;
+        reading.End = empty + std::strlen(NoDevices);
+        return reading;
+    }
+    std::size_t at;
+    if (header == std::string_view::npos ||
+        !ParseReportHeader(text.substr(header), eol, reading.HeaderCount, at)) {
+        reading.End = text.size();
+        return reading;
+    }
+    reading.Found = true;
+    reading.Begin = header;
+    at += header;
+    const std::string nextBlock = DashLine43 + std::string(eol) + DeviceLead;
+    const std::string footerStart =
+        headerStart.substr(0, headerStart.size() - std::strlen(CountLead)) + FooterTitle;
+    PciDeviceRecord record;
+    while (true) {
+        const std::string_view rest = text.substr(at);
+        std::size_t end;
+        if (StartsWithReportFooter(rest, eol, end)) {
+            reading.Complete = true;
+            at += end;
+            break;
+        }
+        if (rest.empty()) {
+            // A block cut off has said so already.
+            if (reading.Problems.empty() || !reading.Problems.back().CutOff)
+                reading.Problems.push_back({at, at, "the report ends before its footer (cut off)", true});
+            break;
+        }
+        ReportProblem problem;
+        if (StartsWithDeviceReport(rest, eol) && ParseDeviceReport(rest, eol, record, end, problem)) {
+            if (table.Count < PciTableCapacity)
+                table.Devices[table.Count++] = record;
+            else
+                reading.Problems.push_back({at, at, "a block past the table's 100 records, left out"});
+            at += end;
+            continue;
+        }
+        if (!StartsWithDeviceReport(rest, eol))
+            problem = {0, 0, "expected a device block or the report's footer"};
+        problem.Block += at;
+        problem.At += at;
+        reading.Problems.push_back(problem);
+        // Go on at the next block or the footer, whichever comes first.
+        const std::size_t block = text.find(nextBlock, at + 1);
+        const std::size_t footer = text.find(footerStart, at + 1);
+        at = std::min({block, footer, text.size()});
+    }
+    reading.End = at;
+    const int32_t expected = std::min(reading.HeaderCount, PciTableCapacity);
+    if (reading.Complete && reading.Problems.empty() && table.Count != expected)
+        reading.Problems.push_back({reading.Begin, reading.Begin,
+                                    "the header counts " + std::to_string(reading.HeaderCount) +
+                                        " devices, " + std::to_string(table.Count) + " blocks follow"});
+    return reading;
+}
