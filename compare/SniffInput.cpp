@@ -7,7 +7,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "app/sniff/DeviceTableJson.h"
+#include "sniffer/DeviceTableJson.h"
 #include "log/LogReader.h"
 #include "sniffer/ReportTexts.h"
 #include "sniffer/SnifferReport.h"

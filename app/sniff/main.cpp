@@ -6,7 +6,7 @@
 
 #include "app/shell/MainWindowModel.h"
 #include "app/shell/ProgramLife.h"
-#include "app/sniff/DeviceTableJson.h"
+#include "sniffer/DeviceTableJson.h"
 #include "log/wexerrorlog.h"
 #include "pcinfo/PcInfoUnit.h"
 #include "platform/EndRequests.h"

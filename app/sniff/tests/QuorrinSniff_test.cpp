@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/sniff/DeviceTableJson.h"
+#include "sniffer/DeviceTableJson.h"
 #include "driver/testing/StalledDriver.h"
 #include "driver/testing/TestBus.h"
 #include "platform/testing/RuntimeFolder.h"

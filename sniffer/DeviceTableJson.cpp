@@ -1,5 +1,5 @@
-// Quorrin sniff front end -- turning the device table into JSON and back.
-#include "app/sniff/DeviceTableJson.h"
+// Quorrin sniffer -- turning the device table into JSON and back.
+#include "sniffer/DeviceTableJson.h"
 
 #include <algorithm>
 #include <cstring>

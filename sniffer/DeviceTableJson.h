@@ -1,4 +1,4 @@
-// Quorrin sniff front end -- the device table as JSON, every field of every
+// Quorrin sniffer -- the device table as JSON, every field of every
 // record the scan filled, and that JSON read back into a table.
 #pragma once
 
