@@ -15,6 +15,7 @@
 #include "driver/testing/TestBus.h"
 #include "platform/testing/RuntimeFolder.h"
 #include "platform/testing/TempFolder.h"
+#include "platform/testing/linux/ShellRun.h"
 #include "sniffer/SnifferUnit.h"
 #include "sniffer/tests/SimBus.h"
 
@@ -45,18 +46,10 @@ protected:
 
     std::string In(const std::string& name) const { return dir + "/" + name; }
     ProgramRun Start(const std::string& program, const std::string& arguments) const {
-        ProgramRun run;
-        const std::string command = "cd '" + dir + "' && XDG_RUNTIME_DIR='" + runtime_.Path() + "' exec '" +
-                                    program + "' " + arguments + " 2>'" + dir + "/stderr'";
-        std::FILE* p = popen(command.c_str(), "r");
-        if (!p) return run;
-        char buffer[4096];
-        std::size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, p)) > 0) run.Out.append(buffer, got);
-        const int status = pclose(p);
-        run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.Err = ReadFile(dir + "/stderr");
-        return run;
+        const auto shell =
+            platform::testing::RunInFolder(dir, "XDG_RUNTIME_DIR='" + runtime_.Path() + "' exec '" + program +
+                                                    "' " + arguments + " 2>'" + dir + "/stderr'");
+        return ProgramRun{shell.Status, shell.Out, ReadFile(dir + "/stderr")};
     }
     ProgramRun Compare(const std::string& arguments) const {
         return Start(BuiltProgram("quorrin-compare"), arguments);

@@ -18,11 +18,12 @@
 #include <thread>
 #include <vector>
 
-#include "sniffer/DeviceTableJson.h"
 #include "driver/testing/StalledDriver.h"
 #include "driver/testing/TestBus.h"
 #include "platform/testing/RuntimeFolder.h"
 #include "platform/testing/TempFolder.h"
+#include "platform/testing/linux/ShellRun.h"
+#include "sniffer/DeviceTableJson.h"
 #include "sniffer/tests/SimBus.h"
 #include "windriver/WinDriverRequests.h"
 
@@ -46,22 +47,10 @@ protected:
     // The single-instance guard of this test's copies alone.
     platform::testing::RuntimeFolder runtime_;
     ProgramRun Start(const std::string& arguments, const std::string& environment = "") {
-        ProgramRun run;
-        const std::string command = "cd '" + dir + "' && XDG_RUNTIME_DIR='" + runtime_.Path() + "' " +
-                                    environment + " exec '" + BuiltProgram("quorrin-sniff") + "' " +
-                                    arguments + " 2>'" + dir + "/stderr'";
-        std::FILE* p = popen(command.c_str(), "r");
-        if (!p) return run;
-        char buffer[4096];
-        std::size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, p)) > 0) run.Out.append(buffer, got);
-        const int status = pclose(p);
-        run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream log(dir + "/Quorrin.Log", std::ios::binary);
-        std::ostringstream text;
-        text << log.rdbuf();
-        run.Log = text.str();
-        return run;
+        const auto shell = platform::testing::RunInFolder(
+            dir, "XDG_RUNTIME_DIR='" + runtime_.Path() + "' " + environment + " exec '" +
+                     BuiltProgram("quorrin-sniff") + "' " + arguments + " 2>'" + dir + "/stderr'");
+        return ProgramRun{shell.Status, shell.Out, ReadText(dir + "/Quorrin.Log")};
     }
     std::string Errors() const { return ReadText(dir + "/stderr"); }
     static std::string ReadText(const std::string& path) {
@@ -123,7 +112,8 @@ TEST_F(SniffProgram, PrintsTheReportAndLogsIt) {
     EXPECT_EQ(records.front().Message, "------------------PROGRAM START--------------------");
     EXPECT_EQ(records.back().Message, "------------------PROGRAM END--------------------");
     bool version = false;
-    for (const auto& r : records) version = version || (r.Code == 1 && r.Message.rfind("WINDRIVER Version ", 0) == 0);
+    for (const auto& r : records)
+        version = version || (r.Code == 1 && r.Message.rfind("WINDRIVER Version ", 0) == 0);
     EXPECT_TRUE(version) << "the driver check did not run";
     // Header, three devices and footer, just before the end banner.
     const std::size_t n = records.size();
@@ -136,11 +126,13 @@ TEST_F(SniffProgram, NoDriverSaysSoAndExitsTwo) {
     const ProgramRun run = Start("--device '" + dir + "/nobody'");
     EXPECT_EQ(run.Status, 2);
     EXPECT_EQ(run.Out, "No PCI Devices to Log.  Assume something broke\r\n");
-    EXPECT_NE(run.Log.find("[SnifferUnit.cpp:222 GetPciCardInfo()] Could not get a WinDrvr Handle"), std::string::npos);
+    EXPECT_NE(run.Log.find("[SnifferUnit.cpp:222 GetPciCardInfo()] Could not get a WinDrvr Handle"),
+              std::string::npos);
     EXPECT_NE(run.Log.find("000000  "), std::string::npos);
     const auto records = simbus::LogFolder::Parse(run.Log);
     int empty = 0;
-    for (const auto& r : records) empty += r.Code == 0 && r.Message == "No PCI Devices to Log.  Assume something broke";
+    for (const auto& r : records)
+        empty += r.Code == 0 && r.Message == "No PCI Devices to Log.  Assume something broke";
     EXPECT_EQ(empty, 1);
 }
 
@@ -194,9 +186,9 @@ TEST_F(SniffProgram, JsonCarriesEveryField) {
     ASSERT_EQ(plx["ConfigRegs"].size(), 64u);
     EXPECT_EQ(plx["ConfigRegs"][0], 0x905610B5u);
     EXPECT_EQ(plx["IoAddress"].size(), 1u);
-    for (const char* field : {"Index", "SubVendorId", "SubDeviceId", "Bus", "Slot", "Function", "NumMemAddresses",
-                              "NumIOAddresses", "NumInterrupts", "MemBytes", "MemAddress", "MemDirect", "MemBar",
-                              "IoBytes", "IoBar", "FailCode"})
+    for (const char* field : {"Index", "SubVendorId", "SubDeviceId", "Bus", "Slot", "Function",
+                              "NumMemAddresses", "NumIOAddresses", "NumInterrupts", "MemBytes", "MemAddress",
+                              "MemDirect", "MemBar", "IoBytes", "IoBar", "FailCode"})
         EXPECT_TRUE(plx.contains(field)) << field;
     // The log is written as usual.
     EXPECT_NE(run.Log.find("PCI Sniff Results.  Found 3 PCI Devices on the Bus"), std::string::npos);
@@ -247,7 +239,9 @@ TEST(DeviceTableJson, FailTextAndOddBytesStayValidJson) {
     std::strcpy(table.Devices[0].FailText, "P9080_CardIsUsable->Failed Card Register.\n\xff");
     const auto j = nlohmann::json::parse(DeviceTableJson(table));
     EXPECT_EQ(j["Devices"][0]["FailCode"], 9);
-    EXPECT_EQ(j["Devices"][0]["FailText"].get<std::string>().rfind("P9080_CardIsUsable->Failed Card Register.\n", 0), 0u);
+    EXPECT_EQ(j["Devices"][0]["FailText"].get<std::string>().rfind(
+                  "P9080_CardIsUsable->Failed Card Register.\n", 0),
+              0u);
     table.Count = 0;
     EXPECT_EQ(nlohmann::json::parse(DeviceTableJson(table))["Devices"].size(), 0u);
 }
