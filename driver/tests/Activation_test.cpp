@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/testing/DaemonProcess.h"
 #include "driver/testing/TestBus.h"
 #include "windriver/linux/DriverWire.h"
 
@@ -58,34 +59,23 @@ struct Started {
 // handed over as `kind` says; its standard error goes to DIR/err.
 Started Launch(const Folder& dir, Passed kind, const std::vector<std::string>& arguments) {
     const int listener = kind == Passed::Nothing ? -1 : Socket(kind, dir.path + "/s");
-    int out[2];
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
     Started run;
     run.Err = dir.path + "/err";
-    run.Pid = fork();
-    if (run.Pid == 0) {
-        dup2(out[1], 1);
-        dup2(open(run.Err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        if (listener >= 0) {
-            // Above the target numbers first, so that dup2 never meets itself
-            // and leaves close-on-exec set.
-            const int high = fcntl(listener, F_DUPFD, 10);
-            dup2(high, 3);
-            if (kind == Passed::TwoDescriptors) dup2(high, 4);
-            setenv("LISTEN_FDS", kind == Passed::TwoDescriptors ? "2" : "1", 1);
-            setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
-        }
-        std::vector<std::string> args{BuiltProgram("quorrin-driverd"), "--bus", dir.path + "/bus.json"};
-        args.insert(args.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
+    std::vector<std::string> args{"--bus", dir.path + "/bus.json"};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    const auto started = driverd::testing::StartDaemon(args, run.Err, [&] {
+        if (listener < 0) return;
+        // Above the target numbers first, so that dup2 never meets itself
+        // and leaves close-on-exec set.
+        const int high = fcntl(listener, F_DUPFD, 10);
+        dup2(high, 3);
+        if (kind == Passed::TwoDescriptors) dup2(high, 4);
+        setenv("LISTEN_FDS", kind == Passed::TwoDescriptors ? "2" : "1", 1);
+        setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+    });
     if (listener >= 0) close(listener);
-    run.Out = out[0];
+    run.Pid = started.Pid;
+    run.Out = started.Out;
     return run;
 }
 

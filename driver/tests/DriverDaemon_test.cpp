@@ -22,6 +22,7 @@
 
 #include "driver/AccessPolicy.h"
 #include "driver/linux/SocketServer.h"
+#include "driver/testing/DaemonProcess.h"
 #include "driver/testing/TestBus.h"
 #include "windriver/WinDriverRequests.h"
 #include "windriver/linux/DriverWire.h"
@@ -42,7 +43,7 @@ struct Folder {
 
 // Runs quorrin-driverd to its end or to its "ready" line.
 struct Daemon {
-    int status = -1;    // exit status once it ended
+    int status = -1;  // exit status once it ended
     std::string out, err;
     pid_t pid = -1;
     int stdoutFd = -1;
@@ -54,25 +55,11 @@ Daemon Launch(const std::vector<std::string>& arguments, const std::string& fold
               const std::function<void()>& inChild = {}) {
     static int serial = 0;
     Daemon run;
-    int out[2];
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
     run.errors = folder + "/daemon-stderr-" + std::to_string(++serial);
-    run.pid = fork();
-    if (run.pid == 0) {
-        dup2(out[1], 1);
-        const int e = open(run.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        dup2(e, 2);
-        if (inChild) inChild();
-        std::vector<std::string> args{BuiltProgram("quorrin-driverd")};
-        args.insert(args.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    run.stdoutFd = out[0];
+    const driverd::testing::DaemonProcess started =
+        driverd::testing::StartDaemon(arguments, run.errors, inChild);
+    run.pid = started.Pid;
+    run.stdoutFd = started.Out;
     return run;
 }
 
@@ -242,16 +229,17 @@ TEST(DriverDaemon, PeerPolicy) {
         std::optional<uint32_t> quorrin;
         bool allowed;
     } cases[] = {
-        {0, 0, {}, std::nullopt, true},           // root
-        {1000, 1000, {}, std::nullopt, true},     // the service's own user
+        {0, 0, {}, std::nullopt, true},        // root
+        {1000, 1000, {}, std::nullopt, true},  // the service's own user
         {1001, 1001, {}, std::nullopt, false},
         {1001, 1001, {27}, 500, false},
-        {1001, 500, {}, 500, true},               // primary group quorrin
-        {1001, 1001, {4, 500}, 500, true},        // supplementary group quorrin
-        {1001, 500, {}, std::nullopt, false},     // no such group here
+        {1001, 500, {}, 500, true},            // primary group quorrin
+        {1001, 1001, {4, 500}, 500, true},     // supplementary group quorrin
+        {1001, 500, {}, std::nullopt, false},  // no such group here
     };
     for (const auto& c : cases)
-        EXPECT_EQ(driverd::PeerAllowed(c.uid, c.gid, c.groups, 1000, c.quorrin), c.allowed) << c.uid << "/" << c.gid;
+        EXPECT_EQ(driverd::PeerAllowed(c.uid, c.gid, c.groups, 1000, c.quorrin), c.allowed)
+            << c.uid << "/" << c.gid;
 }
 
 // Membership is judged on the groups the peer had when it connected: by the
@@ -310,9 +298,9 @@ TEST(DriverDaemon, GarbageDropsOnlyTheSender) {
     const DriverHandle good = OpenDriver();
     ASSERT_NE(good, NoDriverHandle);
     std::vector<std::vector<uint8_t>> garbage = {
-        std::vector<uint8_t>(3, 0x41),                       // shorter than a header
-        std::vector<uint8_t>(200, 0xFF),                     // no magic
-        std::vector<uint8_t>(wire::MaxFrameSize + 64, 0),    // oversized
+        std::vector<uint8_t>(3, 0x41),                     // shorter than a header
+        std::vector<uint8_t>(200, 0xFF),                   // no magic
+        std::vector<uint8_t>(wire::MaxFrameSize + 64, 0),  // oversized
     };
     auto truncated = VersionFrame();
     truncated.resize(truncated.size() - 10);
@@ -348,7 +336,8 @@ TEST(DriverDaemon, GarbageDropsOnlyTheSender) {
     auto hex8 = [](const std::string& t) {
         return t.size() == 8 && t.find_first_not_of("0123456789abcdef") == std::string::npos;
     };
-    for (const auto& l : trace) EXPECT_TRUE(l.size() == 17 && l[8] == ' ' && hex8(l.substr(0, 8)) && hex8(l.substr(9))) << l;
+    for (const auto& l : trace)
+        EXPECT_TRUE(l.size() == 17 && l[8] == ' ' && hex8(l.substr(0, 8)) && hex8(l.substr(9))) << l;
     EXPECT_EQ(bus.CountRequests(WD_Version), 4);
     EXPECT_EQ(bus.CountRequests(RequestCode(0xD11)), 1);
     EXPECT_EQ(trace.back(), "95383447 20000001");
