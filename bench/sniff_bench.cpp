@@ -13,9 +13,9 @@
 #include "driver/testing/TestBus.h"
 #include "sniffer/SnifferUnit.h"
 #include "windriver/WexPlxGenDriverUnit.h"
-#include "sniffer/tests/SimBus.h"
+#include "driver/testing/SimBus.h"
 #include "windriver/WinDriverRequests.h"
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "platform/testing/TempFolder.h"
 #include "platform/testing/linux/ShellRun.h"
 #include "sniffer/SnifferUnit.h"
-#include "sniffer/tests/SimBus.h"
+#include "driver/testing/SimBus.h"
 
 namespace {
 

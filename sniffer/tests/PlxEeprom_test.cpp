@@ -8,7 +8,7 @@
 #include "driver/testing/TestBus.h"
 #include "sniffer/PlxEeprom.h"
 #include "sniffer/SnifferUnit.h"
-#include "sniffer/tests/SimBus.h"
+#include "driver/testing/SimBus.h"
 
 namespace {
 

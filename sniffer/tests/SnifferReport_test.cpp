@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "sniffer/SnifferUnit.h"
-#include "sniffer/tests/SimBus.h"
+#include "driver/testing/SimBus.h"
 
 namespace {
 

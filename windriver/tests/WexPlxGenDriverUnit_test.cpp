@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "driver/testing/TestBus.h"
-#include "sniffer/tests/SimBus.h"
+#include "driver/testing/SimBus.h"
 
 namespace {
 

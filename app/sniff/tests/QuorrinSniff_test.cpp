@@ -24,7 +24,7 @@
 #include "platform/testing/TempFolder.h"
 #include "platform/testing/linux/ShellRun.h"
 #include "sniffer/DeviceTableJson.h"
-#include "sniffer/tests/SimBus.h"
+#include "driver/testing/SimBus.h"
 #include "windriver/WinDriverRequests.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// Quorrin sniffer tests -- building simulated buses for quorrin-driverd, and
+// Quorrin test support -- building simulated buses for quorrin-driverd, and
 // reading back the log a test wrote.
 #pragma once
 
