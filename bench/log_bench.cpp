@@ -9,7 +9,7 @@
 
 #include "log/wexerrorlog.h"
 #include "platform/NamedMutex.h"
-#include "sniffer/NumberFormat.h"
+#include "format/NumberFormat.h"
 #include "timing/TimeUnit.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "log/LogReader.h"
 #include "log/wexerrorlog.h"
-#include "sniffer/NumberFormat.h"
+#include "format/NumberFormat.h"
 #include "speaker/wexspeakerclass.h"
 
 void MakeStartFolderCurrent();  // wexerrorlog.cpp

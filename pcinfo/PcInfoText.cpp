@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sniffer/NumberFormat.h"
+#include "format/NumberFormat.h"
 
 namespace {
 

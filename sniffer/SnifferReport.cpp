@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "log/wexerrorlog.h"
-#include "sniffer/NumberFormat.h"
+#include "format/NumberFormat.h"
 #include "sniffer/ReportTexts.h"
 #include "sniffer/SnifferUnit.h"
 

@@ -13,10 +13,10 @@
 #include <thread>
 
 #include "driver/testing/TestBus.h"
-#include "sniffer/NumberFormat.h"
+#include "format/NumberFormat.h"
 #include "sniffer/SnifferReport.h"
 #include "sniffer/SnifferUnit.h"
-#include "sniffer/tests/SimBus.h"
+#include "driver/testing/SimBus.h"
 #include "windriver/WinDriverRequests.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Tests of the number formatters: widths that cut as well as fill, marker
 // texts, truncation of fractions, 64-bit patterns and the decimal separator.
-#include "sniffer/NumberFormat.h"
+#include "format/NumberFormat.h"
 
 #include <gtest/gtest.h>
 

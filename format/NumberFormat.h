@@ -1,4 +1,4 @@
-// Quorrin sniffer -- number-to-text formatters shared by the report, the log
+// Quorrin format -- number-to-text formatters shared by the report, the log
 // and the PC information block. They never fail: a value they cannot show
 // becomes "Nan", "INVALID" or "OVERFLOW". A width is a maximum as well as a
 // minimum: a longer text is cut to its leftmost characters.

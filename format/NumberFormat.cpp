@@ -1,6 +1,6 @@
-// Quorrin sniffer -- the decimal and hexadecimal formatters and their shared
+// Quorrin format -- the decimal and hexadecimal formatters and their shared
 // pad-or-cut step.
-#include "sniffer/NumberFormat.h"
+#include "format/NumberFormat.h"
 
 #include <algorithm>
 #include <charconv>
