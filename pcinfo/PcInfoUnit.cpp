@@ -4,9 +4,9 @@
 
 #include <cctype>
 
-#include "app/process/ProcessUnit.h"
 #include "log/wexerrorlog.h"
 #include "pcinfo/PcInfoText.h"
+#include "platform/Process.h"
 #include "platform/SysInfo.h"
 
 namespace {
@@ -42,7 +42,7 @@ void WriteOsInfo() {
         OsData os;
         // For a 32-bit process WOW64 alone means a 64-bit system; a 64-bit
         // process runs on one by definition.
-        os.Bits64 = IsWow64() || sizeof(void*) == 8;
+        os.Bits64 = platform::IsWow64Process() || sizeof(void*) == 8;
         platform::GetVersionInfo(os.Version);
         os.Suite = ReadRegistryText(LocalMachine, ProductOptionsKey, "ProductSuite");
         LogInfo(OsInfoText(os), 0, false);
