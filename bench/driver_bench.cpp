@@ -12,7 +12,7 @@
 #include "bench/BareRoundTrip.h"
 #include "driver/testing/TestBus.h"
 #include "windriver/WinDriverRequests.h"
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "driver/AccessPolicy.h"
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace driverd {
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace driverd {
 

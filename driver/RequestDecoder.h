@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "windriver/WinDriverRequests.h"
+#include "wire/DriverRecords.h"
 
 namespace driverd {
 

@@ -17,7 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "driver/SerialEeprom.h"
-#include "windriver/WinDriverRequests.h"
+#include "wire/DriverRecords.h"
 
 namespace driverd {
 

@@ -10,7 +10,7 @@
 
 #include "driver/DriverService.h"
 #include "driver/SimulatedBus.h"
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "driver/RequestDecoder.h"
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <set>
 
 #include "driver/AccessPolicy.h"
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace driverd {
 

@@ -18,7 +18,7 @@
 
 #include "driver/testing/DaemonProcess.h"
 #include "driver/testing/TestBus.h"
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "driver/testing/DaemonProcess.h"
 #include "driver/testing/TestBus.h"
 #include "windriver/WinDriverRequests.h"
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace {
 

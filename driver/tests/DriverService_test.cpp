@@ -8,7 +8,7 @@
 #include <string>
 
 #include "driver/SimulatedBus.h"
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "driver/linux/SysfsPci.h"
 #include "driver/testing/TestBus.h"
 #include "windriver/WinDriverRequests.h"
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <mutex>
 #include <vector>
 
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 // The stand-in driver service listens here.
 const char* const DefaultDriverDevice = "/run/quorrin/windrvr6";

@@ -7,7 +7,7 @@
 
 #include "driver/testing/TestBus.h"
 #include "windriver/WinDriverRequests.h"
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace {
 

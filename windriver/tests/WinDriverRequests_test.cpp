@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "windriver/linux/DriverWire.h"
+#include "wire/DriverWire.h"
 
 namespace {
 

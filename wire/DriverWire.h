@@ -1,4 +1,4 @@
-// Quorrin driver transport -- the frames the client and quorrin-driverd
+// Quorrin driver wire -- the frames the client and quorrin-driverd
 // exchange over their SOCK_SEQPACKET connection, one message per frame.
 //
 // A request frame is a header, the request record exactly as the caller
@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "windriver/WinDriverRequests.h"
+#include "wire/DriverRecords.h"
 
 namespace wire {
 
