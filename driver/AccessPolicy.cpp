@@ -13,8 +13,7 @@ bool PeerAllowed(uint32_t uid, uint32_t gid, const std::vector<uint32_t>& groups
 }
 
 bool MayAccessBars(bool boundToDriver, uint16_t vendorId, uint16_t deviceId) {
-    const bool plxBridge = vendorId == 0x10B5 && (deviceId == 0x9056 || deviceId == 0x9080);
-    return !boundToDriver || plxBridge;
+    return !boundToDriver || plx::IsBridge(vendorId, deviceId);
 }
 
 const WritableRegister* FindWritableRegister(uint16_t vendorId, uint16_t deviceId, uint32_t bar,

@@ -24,6 +24,8 @@
 #include <optional>
 #include <vector>
 
+#include "pci/PlxBridge.h"
+
 namespace driverd {
 
 bool PeerAllowed(uint32_t uid, uint32_t gid, const std::vector<uint32_t>& groups, uint32_t serviceUid,
@@ -48,18 +50,19 @@ struct WritableRegister {
     uint8_t ChangeableBits;
 };
 
-// The PLX bridges' EEPROM control byte (the top byte of CNTRL at 0x6C), in
-// the memory-mapped (BAR 0) and the I/O-mapped (BAR 1) register space: 0x01
-// clock, 0x02 chip select, 0x04 data to the part, 0x08 data from it and 0x10
-// "EEPROM present" (both read-only), 0x80 EEDO input enable on the 9056
-// (read-only on the 9080), which the reader sets with chip select. 0x20 would
-// reload the configuration from the EEPROM and 0x40 resets the board.
-constexpr uint8_t EepromControlBits = 0x9F;
+// The PLX bridges' EEPROM control byte (the top byte of CNTRL), in the
+// memory-mapped and the I/O-mapped register space: the three lines to the
+// part, the two read-only bits, and the 9056's EEDO input enable (read-only
+// on the 9080), which the reader sets with chip select. Reload and reset are
+// not among them: no member may reset a board or reload its configuration.
+constexpr uint8_t EepromControlBits = plx::EepromClock | plx::EepromChipSelect | plx::EepromDataToPart |
+                                      plx::EepromDataFromPart | plx::EepromPresent | plx::EepromOutputEnable;
+static_assert(EepromControlBits == 0x9F);
 constexpr WritableRegister WritableRegisters[] = {
-    {0x10B5, 0x9056, 0, 0x6F, EepromControlBits},
-    {0x10B5, 0x9056, 1, 0x6F, EepromControlBits},
-    {0x10B5, 0x9080, 0, 0x6F, EepromControlBits},
-    {0x10B5, 0x9080, 1, 0x6F, EepromControlBits},
+    {plx::VendorId, plx::Device9056, plx::RegistersMemoryBar, plx::EepromControlOffset, EepromControlBits},
+    {plx::VendorId, plx::Device9056, plx::RegistersIoBar, plx::EepromControlOffset, EepromControlBits},
+    {plx::VendorId, plx::Device9080, plx::RegistersMemoryBar, plx::EepromControlOffset, EepromControlBits},
+    {plx::VendorId, plx::Device9080, plx::RegistersIoBar, plx::EepromControlOffset, EepromControlBits},
 };
 
 // The entry that covers a write of `bytes` bytes in units of `unitBytes` at

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "driver/SerialEeprom.h"
+#include "pci/PlxBridge.h"
 #include "wire/DriverRecords.h"
 
 namespace driverd {
@@ -27,8 +28,6 @@ using nlohmann::json;
 
 constexpr uint64_t MaxMemoryLength = 256ull << 20;  // backed lazily, but bounded
 constexpr uint64_t MaxIoLength = 0x10000;
-constexpr uint32_t PlxControl = 0x6F;
-constexpr uint32_t PlxId = 0x70;
 
 // Why a field does not fit; the loader adds file and function.
 struct FormatError : std::runtime_error {
@@ -137,19 +136,21 @@ public:
     PortBlock(uint64_t length, std::optional<SerialEeprom> eeprom, uint16_t plxDevice)
         : bytes_(length, 0), eeprom_(std::move(eeprom)) {
         if (eeprom_) {
-            const uint32_t id = (uint32_t{plxDevice} << 16) | 0x10B5u;
+            const uint32_t id = (uint32_t{plxDevice} << 16) | plx::VendorId;
             for (uint32_t i = 0; i < 4; ++i)
-                if (PlxId + i < bytes_.size()) bytes_[PlxId + i] = static_cast<uint8_t>(id >> (8 * i));
+                if (plx::IdOffset + i < bytes_.size()) bytes_[plx::IdOffset + i] = static_cast<uint8_t>(id >> (8 * i));
         }
     }
     uint8_t Read(uint64_t offset) const {
         uint8_t v = bytes_[offset];
-        if (eeprom_ && offset == PlxControl) v = static_cast<uint8_t>((v & ~0x08u) | (eeprom_->DataOut() ? 0x08u : 0u));
+        if (eeprom_ && offset == plx::EepromControlOffset)
+            v = static_cast<uint8_t>((v & ~plx::EepromDataFromPart) | (eeprom_->DataOut() ? plx::EepromDataFromPart : 0));
         return v;
     }
     void Write(uint64_t offset, uint8_t value) {
         bytes_[offset] = value;
-        if (eeprom_ && offset == PlxControl) eeprom_->Drive(value & 0x02, value & 0x01, value & 0x04);
+        if (eeprom_ && offset == plx::EepromControlOffset)
+            eeprom_->Drive(value & plx::EepromChipSelect, value & plx::EepromClock, value & plx::EepromDataToPart);
     }
 
 private:
@@ -195,13 +196,13 @@ SimFunction ParseFunction(const json& f) {
     }
     fn.Id.VendorId = static_cast<uint16_t>(fn.Config[0] | fn.Config[1] << 8);
     fn.Id.DeviceId = static_cast<uint16_t>(fn.Config[2] | fn.Config[3] << 8);
-    const bool plx = fn.Id.VendorId == 0x10B5 && (fn.Id.DeviceId == 0x9056 || fn.Id.DeviceId == 0x9080);
+    const bool plxBridge = plx::IsBridge(fn.Id.VendorId, fn.Id.DeviceId);
 
     std::vector<uint16_t> words;
     bool haveEeprom = false;
     if (const json* e = Member(f, "eeprom")) {
         if (!e->is_array()) throw FormatError("eeprom: not a list");
-        const std::size_t capacity = fn.Id.DeviceId == 0x9080 ? 64 : 256;
+        const std::size_t capacity = fn.Id.DeviceId == plx::Device9080 ? plx::EepromWords9080 : plx::EepromWords9056;
         if (e->size() > capacity)
             throw FormatError("eeprom: " + std::to_string(e->size()) + " words, the part holds " + std::to_string(capacity));
         for (std::size_t i = 0; i < e->size(); ++i)
@@ -239,8 +240,8 @@ SimFunction ParseFunction(const json& f) {
                 res.Length = Required(item, "length", MaxIoLength, at);
                 if (res.Length == 0) throw FormatError(at + "length: 0");
                 std::optional<SerialEeprom> eeprom;
-                if (plx && res.Bar == 1)
-                    eeprom.emplace(fn.Id.DeviceId == 0x9056 ? 8u : 6u, words, haveEeprom);
+                if (plxBridge && res.Bar == plx::RegistersIoBar)
+                    eeprom.emplace(plx::EepromAddressBits(fn.Id.DeviceId), words, haveEeprom);
                 fn.Memory.push_back(nullptr);
                 fn.Ports.push_back(std::make_unique<PortBlock>(res.Length, std::move(eeprom), fn.Id.DeviceId));
             } else if (t == "interrupt") {

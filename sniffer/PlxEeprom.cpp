@@ -3,11 +3,14 @@
 #include "sniffer/PlxEeprom.h"
 
 namespace {
-constexpr uint8_t Clock = 0x01;
-constexpr uint8_t ChipSelect = 0x02;
-constexpr uint8_t DataOut = 0x04;
-constexpr uint8_t DataIn = 0x08;
-constexpr uint8_t Bit7 = 0x80;
+// The lines as the bridge sees them: data out goes to the part.
+constexpr uint8_t Clock = plx::EepromClock;
+constexpr uint8_t ChipSelect = plx::EepromChipSelect;
+constexpr uint8_t DataOut = plx::EepromDataToPart;
+constexpr uint8_t DataIn = plx::EepromDataFromPart;
+constexpr uint8_t Bit7 = plx::EepromOutputEnable;
+// A start bit and two opcode bits go before the address.
+constexpr int InstructionBits = 3;
 }  // namespace
 
 uint8_t EepromReadControl(EepromRegisters& registers) { return registers.ReadByte(EepromControlOffset); }
@@ -25,7 +28,10 @@ void EepromStart(EepromRegisters& registers) {
     EepromWriteControl(registers, EepromReadControl(registers) | ChipSelect);
 }
 
-int EepromAddressBits(EepromRegisters& registers) { return registers.ReadByte(PlxIdOffset) == 0x56 ? 11 : 9; }
+int EepromAddressBits(EepromRegisters& registers) {
+    const bool is9056 = registers.ReadByte(PlxIdOffset) == plx::IdDeviceLow9056;
+    return InstructionBits + static_cast<int>(is9056 ? plx::EepromAddressBits9056 : plx::EepromAddressBits9080);
+}
 
 void EepromShiftOut(EepromRegisters& registers, uint16_t bits, int count) {
     const uint8_t base = EepromReadControl(registers) & ChipSelect;

@@ -4,12 +4,14 @@
 
 #include <cstdint>
 
+#include "pci/PlxBridge.h"
 #include "windriver/WexPlxGenDriverUnit.h"
 
-constexpr uint32_t PlxRegisterSpace = 1;
-constexpr uint32_t EepromControlOffset = 0x6F;
-constexpr uint32_t PlxIdOffset = 0x72;
-constexpr uint16_t EepromReadInstruction = 0xC000;
+// The card's address space that maps the bridge's registers.
+constexpr uint32_t PlxRegisterSpace = plx::RegistersIoBar;
+constexpr uint32_t EepromControlOffset = plx::EepromControlOffset;
+constexpr uint32_t PlxIdOffset = plx::IdDeviceLowOffset;
+constexpr uint16_t EepromReadInstruction = plx::EepromReadInstruction;
 
 // One byte of the bridge's register block. Every access happens, in order;
 // none is cached or merged, because the serial protocol is made of them.

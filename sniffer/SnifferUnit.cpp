@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "log/wexerrorlog.h"
+#include "pci/PlxBridge.h"
 #include "sniffer/PlxEeprom.h"
 #include "windriver/WexPlxGenDriverUnit.h"
 
@@ -14,13 +15,8 @@ PciDeviceTableType PciDeviceTable = {};
 
 namespace {
 
-constexpr uint32_t PlxVendor = 0x10B5;
 constexpr int MaxMemItems = 8;
 constexpr int MaxIoItems = 8;
-
-bool IsPlxBridge(uint32_t vendor, uint32_t device) {
-    return vendor == PlxVendor && (device == 0x9056 || device == 0x9080);
-}
 
 // Whatever way the scan ends, the card it left registered is released
 // before the handle is closed.
@@ -92,7 +88,7 @@ void ScanCard(DriverContext& context, const PciScanRecord& scan, uint32_t n, Pci
     record.SubVendorId = record.ConfigRegs[11] & 0xFFFF;
     record.SubDeviceId = record.ConfigRegs[11] >> 16;
 
-    if (IsPlxBridge(record.VendorId, record.DeviceId)) {
+    if (plx::IsBridge(record.VendorId, record.DeviceId)) {
         record.IsPlx = true;
         ReadPlxEeprom(context, 64, record.EepromWords);
     }
