@@ -9,6 +9,7 @@
 
 #include "sniffer/ReportTexts.h"
 #include "sniffer/SnifferReport.h"
+#include "windriver/WexPlxGenDriverUnit.h"
 
 namespace compare {
 
@@ -65,14 +66,14 @@ std::string ResourceText(const Resource* r) {
 
 std::vector<Resource> Memory(const PciDeviceRecord& d) {
     std::vector<Resource> list;
-    for (int i = 0; i < d.NumMemAddresses && i < 8; ++i)
+    for (int i = 0; i < d.NumMemAddresses && i < MaxMemSpaces; ++i)
         list.push_back({d.MemBar[i], d.MemPhysicalAddress[i], d.MemBytes[i]});
     return list;
 }
 
 std::vector<Resource> Io(const PciDeviceRecord& d) {
     std::vector<Resource> list;
-    for (int i = 0; i < d.NumIOAddresses && i < 8; ++i)
+    for (int i = 0; i < d.NumIOAddresses && i < MaxIoSpaces; ++i)
         list.push_back({d.IoBar[i], d.IoAddress[i], d.IoBytes[i]});
     return list;
 }
@@ -153,14 +154,14 @@ std::vector<Difference> Differences(const PciDeviceRecord& a, const PciDeviceRec
     CompareResources(DifferenceKind::Io, "I/O", Io(a), Io(b), out);
     if (InterruptText(a) != InterruptText(b))
         out.push_back({DifferenceKind::Interrupt, -1, "interrupt", InterruptText(a), InterruptText(b)});
-    for (int k = 0; k < 64; ++k) {
+    for (int k = 0; k < ConfigDwordCount; ++k) {
         const uint32_t mask = k == 1 && !o.AllBits ? ~StatusErrorBits : 0xFFFFFFFFu;
         if ((a.ConfigRegs[k] & mask) != (b.ConfigRegs[k] & mask))
             out.push_back({DifferenceKind::Config, 4 * k, RegisterName(4 * k), Hex(a.ConfigRegs[k], 8),
                            Hex(b.ConfigRegs[k], 8)});
     }
     if (a.IsPlx && b.IsPlx)
-        for (int k = 0; k < 64; ++k)
+        for (int k = 0; k < EepromWordCount; ++k)
             if (a.EepromWords[k] != b.EepromWords[k])
                 out.push_back({DifferenceKind::Eeprom, k, "EEPROM word " + std::to_string(k),
                                Hex(a.EepromWords[k], 4), Hex(b.EepromWords[k], 4)});
@@ -170,7 +171,7 @@ std::vector<Difference> Differences(const PciDeviceRecord& a, const PciDeviceRec
 // Logs of versions whose card check compared whole addresses give code 7
 // for every function with memory above 4 GiB: worth saying where it is so.
 bool MemoryAbove4GiB(const PciDeviceRecord& d) {
-    for (int i = 0; i < d.NumMemAddresses && i < 8; ++i)
+    for (int i = 0; i < d.NumMemAddresses && i < MaxMemSpaces; ++i)
         if (d.MemAddress[i] > 0xFFFFFFFFu || d.MemPhysicalAddress[i] > 0xFFFFFFFFu) return true;
     for (int bar = 0; bar < 5; ++bar) {
         const uint32_t v = d.ConfigRegs[4 + bar];
@@ -180,7 +181,7 @@ bool MemoryAbove4GiB(const PciDeviceRecord& d) {
 }
 
 bool NotRegistered(const PciDeviceRecord& d) {
-    return d.FailCode == 9 || d.FailCode == 5;
+    return d.FailCode == CardRegisterFailed || d.FailCode == CardLockFailed;
 }
 
 std::vector<std::pair<FindingKind, std::string>> FindingsOf(const PciDeviceRecord& d) {
@@ -196,7 +197,7 @@ std::vector<std::pair<FindingKind, std::string>> FindingsOf(const PciDeviceRecor
         if (all(0x0000) && !NotRegistered(d))
             found.emplace_back(FindingKind::EepromSilent, "PLX EEPROM reads all 0000 (no answer)");
     }
-    if (d.FailCode == 7 && (d.ConfigRegs[1] & 0x2))
+    if (d.FailCode == CardNoMemorySpace && (d.ConfigRegs[1] & 0x2))
         found.emplace_back(FindingKind::DecodeOnCode7,
                            std::string("memory decode is on, yet no memory space was active (code 7)") +
                                (MemoryAbove4GiB(d) ? "; its memory lies above 4 GiB" : ""));

@@ -98,7 +98,7 @@ bool DetectAddressSpaces(DriverContext& context, int32_t& code) {
         const ResourceItem& item = card.Items[i];
         if (item.Type == ItemInterrupt) {
             if (context.InterruptHandle != 0) {
-                code = 6;
+                code = CardSecondInterrupt;
                 return false;
             }
             context.InterruptHandle = item.Int.Handle;
@@ -131,7 +131,7 @@ bool DetectAddressSpaces(DriverContext& context, int32_t& code) {
     if (!hasMemory) return true;
     for (const AddressSpace& s : context.Spaces)
         if (s.Active) return true;
-    code = 7;
+    code = CardNoMemorySpace;
     return false;
 }
 
@@ -144,20 +144,18 @@ bool P9080_CardIsUsable(DriverContext& context) {
     const uint32_t status =
         DriverRequest(WD_CardRegister, context.Handle, &context.Registration, sizeof context.Registration);
     if (status != 0) {
-        SetLastError(9, "P9080_CardIsUsable->Failed Card Register.\n");
+        SetLastError(CardRegisterFailed, CardRegisterFailedText);
         return false;
     }
     if (context.Registration.CardHandle == 0) {
-        SetLastError(5, "P9080_CardIsUsable->Failed locking device.\n");
+        SetLastError(CardLockFailed, CardLockFailedText);
         return false;
     }
     context.Registered = true;
     int32_t code = 0;
     const bool usable = DetectAddressSpaces(context, code);
     if (!usable) {
-        SetLastError(code, code == 6
-                               ? "P9080_CardIsUsable->Card does not have all items (Interrupt) expected for the card\n"
-                               : "P9080_CardIsUsable->Card does not have all items (Addr Space) expected for the card\n");
+        SetLastError(code, code == CardSecondInterrupt ? CardSecondInterruptText : CardNoMemorySpaceText);
     }
     return usable;
 }

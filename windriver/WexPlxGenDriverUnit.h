@@ -29,10 +29,21 @@ struct DriverContext {
     bool Registered;
 };
 
+// The card-usable check's failure codes and the texts that go with them.
+constexpr int32_t CardLockFailed = 5;  // registered, but no card handle
+constexpr int32_t CardSecondInterrupt = 6;
+constexpr int32_t CardNoMemorySpace = 7;  // memory items, none matched to a BAR
+constexpr int32_t CardRegisterFailed = 9;
+constexpr const char* CardLockFailedText = "P9080_CardIsUsable->Failed locking device.\n";
+constexpr const char* CardSecondInterruptText =
+    "P9080_CardIsUsable->Card does not have all items (Interrupt) expected for the card\n";
+constexpr const char* CardNoMemorySpaceText =
+    "P9080_CardIsUsable->Card does not have all items (Addr Space) expected for the card\n";
+constexpr const char* CardRegisterFailedText = "P9080_CardIsUsable->Failed Card Register.\n";
+
 // Registers the card that Bus/Slot/Function and Registration describe and
 // matches its resources to base address registers. False with LastErrorCode
-// 9 (registration refused), 5 (no card handle), 6 (second interrupt) or 7
-// (memory but no space matched). On any outcome with a card handle the card
+// set to one of the codes above. On any outcome with a card handle the card
 // is left registered until ReleaseCard.
 bool P9080_CardIsUsable(DriverContext& context);
 
