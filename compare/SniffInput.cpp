@@ -117,7 +117,7 @@ bool ReadLog(std::string_view text, int wanted, Sniff& sniff, std::string& error
         }
         if (read)
             p = {0, end,
-                 table.Count < PciTableCapacity ? "text after the block" : "past the table's 100 records"};
+                 table.Count < PciTableCapacity ? "text after the block" : "past the table's " + std::to_string(PciTableCapacity) + " records"};
         Describe(p, text, Offset(text, r->Message), sniff);
     }
     if (!s.Complete)

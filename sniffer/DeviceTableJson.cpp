@@ -26,9 +26,9 @@ nlohmann::json Record(const PciDeviceRecord& d) {
     r["DeviceId"] = d.DeviceId;
     r["SubVendorId"] = d.SubVendorId;
     r["SubDeviceId"] = d.SubDeviceId;
-    r["ConfigRegs"] = Array(d.ConfigRegs, 64);
+    r["ConfigRegs"] = Array(d.ConfigRegs, ConfigDwordCount);
     r["IsPlx"] = d.IsPlx;
-    if (d.IsPlx) r["EepromWords"] = Array(d.EepromWords, 64);
+    if (d.IsPlx) r["EepromWords"] = Array(d.EepromWords, EepromWordCount);
     r["Bus"] = d.Bus;
     r["Slot"] = d.Slot;
     r["Function"] = d.Function;
@@ -99,11 +99,11 @@ PciDeviceRecord ReadRecord(const nlohmann::json& r) {
     d.DeviceId = Number<uint32_t>(r, "DeviceId");
     d.SubVendorId = Number<uint32_t>(r, "SubVendorId");
     d.SubDeviceId = Number<uint32_t>(r, "SubDeviceId");
-    Numbers(r, "ConfigRegs", d.ConfigRegs, 64);
+    Numbers(r, "ConfigRegs", d.ConfigRegs, ConfigDwordCount);
     const auto plx = r.find("IsPlx");
     if (plx == r.end() || !plx->is_boolean()) throw BadField("IsPlx is not true or false");
     d.IsPlx = plx->get<bool>();
-    if (d.IsPlx) Numbers(r, "EepromWords", d.EepromWords, 64);
+    if (d.IsPlx) Numbers(r, "EepromWords", d.EepromWords, EepromWordCount);
     d.Bus = Number<uint32_t>(r, "Bus");
     d.Slot = Number<uint32_t>(r, "Slot");
     d.Function = Number<uint32_t>(r, "Function");
@@ -176,7 +176,7 @@ DeviceTableJsonReading ReadDeviceTableJson(std::string_view text, PciDeviceTable
     for (std::size_t i = 0; i < devices->size(); ++i) {
         try {
             const PciDeviceRecord d = ReadRecord((*devices)[i]);
-            if (table.Count == PciTableCapacity) throw BadField("past the table's 100 records");
+            if (table.Count == PciTableCapacity) throw BadField("past the table's " + std::to_string(PciTableCapacity) + " records");
             table.Devices[table.Count++] = d;
         } catch (const std::exception& e) {
             reading.Skipped.push_back("device " + std::to_string(i + 1) + ": " + e.what());

@@ -50,10 +50,10 @@ std::string ResourceLine(const char* label, int index, const std::string& value)
 }
 
 // Eight rows of eight values, each value followed by a blank.
-template <typename Word>
-std::string Rows(const Word (&words)[64], std::string (*format)(uint32_t)) {
+template <typename Word, int N>
+std::string Rows(const Word (&words)[N], std::string (*format)(uint32_t)) {
     std::string text;
-    for (int k = 0; k < 64; ++k) {
+    for (int k = 0; k < N; ++k) {
         text += format(words[k]) + " ";
         if (k % 8 == 7) text += Crlf;
     }
@@ -90,7 +90,7 @@ std::string FormatResourceInfo(const PciDeviceRecord& d) {
     std::string text = std::string(Crlf) + ResourcesTitle + Crlf;
     text += NumMemLabel + Dec(d.NumMemAddresses, 8) + Crlf;
     // The counts index arrays of eight; a hand-filled record may say more.
-    for (int i = 0; i < d.NumMemAddresses && i < 8; ++i) {
+    for (int i = 0; i < d.NumMemAddresses && i < MaxMemSpaces; ++i) {
         text += ResourceLine(MemBytesLabel, i, Hex64(d.MemBytes[i]));
         text += ResourceLine(MemAddressLabel, i, Hex64(d.MemAddress[i]));
         text += ResourceLine(MemDirectLabel, i, Hex64(d.MemDirect[i]));
@@ -98,7 +98,7 @@ std::string FormatResourceInfo(const PciDeviceRecord& d) {
         text += ResourceLine(MemBarLabel, i, Dec(d.MemBar[i], 8));
     }
     text += NumIoLabel + Dec(d.NumIOAddresses, 8) + Crlf;
-    for (int i = 0; i < d.NumIOAddresses && i < 8; ++i) {
+    for (int i = 0; i < d.NumIOAddresses && i < MaxIoSpaces; ++i) {
         text += ResourceLine(IoAddressLabel, i, Hex64(d.IoAddress[i]));
         text += ResourceLine(IoBytesLabel, i, Hex64(d.IoBytes[i]));
         text += ResourceLine(IoBarLabel, i, Dec(d.IoBar[i], 8));

@@ -193,7 +193,7 @@ bool ReadResources(Reader& r, std::string_view eol, PciDeviceRecord& d) {
     if (!r.Eol() || !r.Literal(ResourcesTitle) || !r.Eol()) return false;
     if (!r.Literal(NumMemLabel) || !r.DecField(8, d.NumMemAddresses, "the memory count") || !r.Eol())
         return false;
-    for (int i = 0; i < d.NumMemAddresses && i < 8; ++i)
+    for (int i = 0; i < d.NumMemAddresses && i < MaxMemSpaces; ++i)
         if (!ReadResourceLine(r, MemBytesLabel, i, d.MemBytes[i], false) ||
             !ReadResourceLine(r, MemAddressLabel, i, d.MemAddress[i], false) ||
             !ReadResourceLine(r, MemDirectLabel, i, d.MemDirect[i], false) ||
@@ -201,7 +201,7 @@ bool ReadResources(Reader& r, std::string_view eol, PciDeviceRecord& d) {
             !ReadResourceLine(r, MemBarLabel, i, d.MemBar[i], true))
             return false;
     if (!r.Literal(NumIoLabel) || !r.DecField(8, d.NumIOAddresses, "the I/O count") || !r.Eol()) return false;
-    for (int i = 0; i < d.NumIOAddresses && i < 8; ++i)
+    for (int i = 0; i < d.NumIOAddresses && i < MaxIoSpaces; ++i)
         if (!ReadResourceLine(r, IoAddressLabel, i, d.IoAddress[i], false) ||
             !ReadResourceLine(r, IoBytesLabel, i, d.IoBytes[i], false) ||
             !ReadResourceLine(r, IoBarLabel, i, d.IoBar[i], true))
@@ -215,10 +215,10 @@ bool ReadResources(Reader& r, std::string_view eol, PciDeviceRecord& d) {
 }
 
 // Eight rows of eight values, each followed by a blank, and the empty line.
-template <typename Word>
-bool ReadRows(Reader& r, const char* title, int digits, Word (&words)[64]) {
+template <typename Word, int N>
+bool ReadRows(Reader& r, const char* title, int digits, Word (&words)[N]) {
     if (!r.Eol() || !r.Literal(title) || !r.Eol()) return false;
-    for (int k = 0; k < 64; ++k) {
+    for (int k = 0; k < N; ++k) {
         uint64_t v;
         if (!r.Hex(digits, v, digits == 8 ? "a register of 8 hex digits" : "a word of 4 hex digits") ||
             !r.Literal(" "))
@@ -328,7 +328,7 @@ ReportReading ParseSniffReport(std::string_view text, PciDeviceTableType& table)
             if (table.Count < PciTableCapacity)
                 table.Devices[table.Count++] = record;
             else
-                reading.Problems.push_back({at, at, "a block past the table's 100 records, left out"});
+                reading.Problems.push_back({at, at, "a block past the table's " + std::to_string(PciTableCapacity) + " records, left out"});
             at += end;
             continue;
         }

@@ -15,8 +15,6 @@ PciDeviceTableType PciDeviceTable = {};
 
 namespace {
 
-constexpr int MaxMemItems = 8;
-constexpr int MaxIoItems = 8;
 
 // Whatever way the scan ends, the card it left registered is released
 // before the handle is closed.
@@ -39,7 +37,7 @@ void CopyResources(const CardResourceBlock& card, PciDeviceRecord& record) {
             record.MemDirect[m] = item.Mem.DirectAddress;
             record.MemPhysicalAddress[m] = item.Mem.PhysicalAddress;
             record.MemBar[m] = item.Mem.Bar;
-            if (++m == MaxMemItems) break;
+            if (++m == MaxMemSpaces) break;
         } else if (item.Type == ItemInterrupt) {
             record.Interrupt = item.Int.Number;
             ++q;
@@ -47,7 +45,7 @@ void CopyResources(const CardResourceBlock& card, PciDeviceRecord& record) {
             record.IoAddress[k] = item.IO.Address;
             record.IoBytes[k] = item.IO.Bytes;
             record.IoBar[k] = item.IO.Bar;
-            if (++k == MaxIoItems) break;
+            if (++k == MaxIoSpaces) break;
         }
     }
     record.NumMemAddresses = m;
@@ -84,13 +82,13 @@ void ScanCard(DriverContext& context, const PciScanRecord& scan, uint32_t n, Pci
     record.Function = context.Function;
     CopyResources(context.Registration.Card, record);
 
-    for (uint32_t k = 0; k < 64; ++k) record.ConfigRegs[k] = ReadConfigDword(context, k);
+    for (uint32_t k = 0; k < ConfigDwordCount; ++k) record.ConfigRegs[k] = ReadConfigDword(context, k);
     record.SubVendorId = record.ConfigRegs[11] & 0xFFFF;
     record.SubDeviceId = record.ConfigRegs[11] >> 16;
 
     if (plx::IsBridge(record.VendorId, record.DeviceId)) {
         record.IsPlx = true;
-        ReadPlxEeprom(context, 64, record.EepromWords);
+        ReadPlxEeprom(context, EepromWordCount, record.EepromWords);
     }
     // The card stayed registered only for its register access.
     ReleaseCard(context);

@@ -5,7 +5,13 @@
 #include <cstdint>
 #include <string>
 
+// The table's capacities: functions, and per function the memory and I/O
+// resources kept, the configuration double-words and the EEPROM words read.
 constexpr int PciTableCapacity = 100;
+constexpr int MaxMemSpaces = 8;
+constexpr int MaxIoSpaces = 8;
+constexpr int ConfigDwordCount = 64;
+constexpr int EepromWordCount = 64;
 
 // One PCI function as the last scan found it. Every record is zeroed before
 // it is filled, so a field the scan does not set reads as zero.
@@ -15,8 +21,8 @@ struct PciDeviceRecord {
     uint32_t DeviceId;
     uint32_t SubVendorId;
     uint32_t SubDeviceId;
-    uint32_t ConfigRegs[64];
-    uint16_t EepromWords[64];
+    uint32_t ConfigRegs[ConfigDwordCount];
+    uint16_t EepromWords[EepromWordCount];
     bool IsPlx;
     uint32_t Bus;
     uint32_t Slot;
@@ -24,14 +30,14 @@ struct PciDeviceRecord {
     int32_t NumMemAddresses;
     int32_t NumIOAddresses;
     int32_t NumInterrupts;
-    uint32_t MemBytes[8];
-    uint64_t MemAddress[8];
-    uint64_t MemDirect[8];
-    uint64_t MemPhysicalAddress[8];
-    uint32_t MemBar[8];
-    uint32_t IoBytes[8];
-    uint64_t IoAddress[8];
-    uint32_t IoBar[8];
+    uint32_t MemBytes[MaxMemSpaces];
+    uint64_t MemAddress[MaxMemSpaces];
+    uint64_t MemDirect[MaxMemSpaces];
+    uint64_t MemPhysicalAddress[MaxMemSpaces];
+    uint32_t MemBar[MaxMemSpaces];
+    uint32_t IoBytes[MaxIoSpaces];
+    uint64_t IoAddress[MaxIoSpaces];
+    uint32_t IoBar[MaxIoSpaces];
     uint32_t Interrupt;
     int32_t FailCode;
     char FailText[1024];
