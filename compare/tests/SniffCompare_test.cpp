@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "sniffer/SnifferReport.h"
+#include "platform/testing/ParamName.h"
 
 namespace {
 
@@ -196,6 +197,6 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {"00:03.0 config 0x04 command/status: 02900007 -> 02900005",
                      "00:03.0 baseline decode-on-code-7", "02:04.0 both decode-on-code-7"}}),
-    [](const testing::TestParamInfo<CompareCase>& info) { return std::string(info.param.Name); });
+    platform::testing::ParamName());
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "sniffer/PlxEeprom.h"
 #include "sniffer/SnifferUnit.h"
 #include "driver/testing/SimBus.h"
+#include "platform/testing/ParamName.h"
 
 namespace {
 
@@ -150,7 +151,7 @@ TEST_P(PlxEepromChips, DataLineStuckReadsAllOnesOrAllZeros) {
 INSTANTIATE_TEST_SUITE_P(Chips, PlxEepromChips,
                          testing::Values(Chip{"Plx9056", 0x56, 8, 11, 106, 170, {1, 1, 0, 0, 0, 0, 0, 0, 1, 0, 0}},
                                          Chip{"Plx9080", 0x80, 6, 9, 100, 164, {1, 1, 0, 0, 0, 0, 1, 0, 0}}),
-                         [](const testing::TestParamInfo<Chip>& info) { return std::string(info.param.Name); });
+                         platform::testing::ParamName());
 
 TEST(PlxEeprom, OddWordIsAddressedThroughTheEvenOne) {
     EepromModel model(0x56, simbus::PatternWords(256, 7), 8);
@@ -231,7 +232,7 @@ TEST_P(PlxEepromServiceChips, WordsAndRequestCounts) {
 
 INSTANTIATE_TEST_SUITE_P(Chips, PlxEepromServiceChips,
                          testing::Values(ServiceChip{"Plx9056", 0x9056, 106, 170}, ServiceChip{"Plx9080", 0x9080, 100, 164}),
-                         [](const testing::TestParamInfo<ServiceChip>& info) { return std::string(info.param.Name); });
+                         platform::testing::ParamName());
 
 TEST_F(PlxEepromService, NoEepromPartReadsAllOnes) {
     const auto f = simbus::PlxBoard(0, 3, 0x9056, {});

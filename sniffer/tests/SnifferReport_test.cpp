@@ -7,6 +7,7 @@
 
 #include "sniffer/SnifferUnit.h"
 #include "driver/testing/SimBus.h"
+#include "platform/testing/ParamName.h"
 
 namespace {
 
@@ -212,14 +213,14 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     FormatResourceInfo,
                     [] {
-                        std::string t = "\r\n  Memory, I/O, Interrupt Info\r\n   NumMemAddresses 0\r\n   NumIOAddresses 9\r\n";
+                        std::string text = "\r\n  Memory, I/O, Interrupt Info\r\n   NumMemAddresses 0\r\n   NumIOAddresses 9\r\n";
                         for (int i = 0; i < 8; ++i) {
                             const std::string n = std::to_string(i);
-                            t += "      I/O Address   IO Index(" + n + ")  0x00000000\r\n";
-                            t += "      I/O Bytes     IO Index(" + n + ")  0x00000000\r\n";
-                            t += "      I/O BAR       IO Index(" + n + ")  5\r\n";
+                            text += "      I/O Address   IO Index(" + n + ")  0x00000000\r\n";
+                            text += "      I/O Bytes     IO Index(" + n + ")  0x00000000\r\n";
+                            text += "      I/O BAR       IO Index(" + n + ")  5\r\n";
                         }
-                        return t + "   NumInterrupts 0\r\n";
+                        return text + "   NumInterrupts 0\r\n";
                     }()},
         SectionCase{"NonPlxHasNoEepromSection", [](PciDeviceRecord& d) { d.EepromWords[0] = 0x9056; },
                     FormatEepromRegisters, ""},
@@ -230,7 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
                     D43 + "\r\nPCI Device # 12345 Info\r\n"
                           "     Vendor ID : 0000     Device ID : 0000     SubVendor ID : 0000     SubDevice ID : 0000     \r\n"
                           "     Location     Bus : 0000     Slot : 0000     Function : 0000     \r\n"}),
-    [](const testing::TestParamInfo<SectionCase>& info) { return std::string(info.param.Name); });
+    platform::testing::ParamName());
 
 const std::string Header3 = "\r\n" + D72 + "\r\n" + D72 + "\r\nPCI Sniff Results.  Found 3 PCI Devices on the Bus\r\n" +
                             D72 + "\r\n" + D72;

@@ -18,6 +18,7 @@
 #include "sniffer/SnifferUnit.h"
 #include "driver/testing/SimBus.h"
 #include "windriver/WinDriverRequests.h"
+#include "platform/testing/ParamName.h"
 
 namespace {
 
@@ -149,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                  7, "P9080_CardIsUsable->Card does not have all items (Addr Space) expected for the card\n"},
         FailCase{"Refused", SimFunction(0, 1, 0).Ids(0x1000, 0x30).Fault("register-refused"), 9,
                  "P9080_CardIsUsable->Failed Card Register.\n"}),
-    [](const testing::TestParamInfo<FailCase>& info) { return std::string(info.param.Name); });
+    platform::testing::ParamName());
 
 TEST(Scan, NineMemoryItemsRecordEightAndStop) {
     SimFunction f(0, 1, 0);

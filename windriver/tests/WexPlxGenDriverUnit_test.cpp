@@ -10,6 +10,7 @@
 
 #include "driver/testing/TestBus.h"
 #include "driver/testing/SimBus.h"
+#include "platform/testing/ParamName.h"
 
 namespace {
 
@@ -160,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
                   true,
                   0,
                   {-1, -1, 0, -1, -1, -1, -1}}),
-    [](const testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.Name); });
+    platform::testing::ParamName());
 
 TEST(CardCheck, FailureTextsFollowTheCode) {
     CardFixture card(SimFunction(0, 5, 0).Ids(0x1000, 3).Memory(0, 0xF2000000, 0x1000, false));
@@ -209,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, CardRefused,
     testing::Values(RefusedCase{"Refused", "register-refused", 9, "P9080_CardIsUsable->Failed Card Register.\n"},
                     RefusedCase{"NoHandle", "register-no-handle", 5, "P9080_CardIsUsable->Failed locking device.\n"}),
-    [](const testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.Name); });
+    platform::testing::ParamName());
 
 TEST(CardCheck, ItemCountPastTheBlockIsNotFollowed) {
     CardFixture card(SimFunction(0, 1, 0).Ids(0x8086, 0x1237));
