@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Quorrin driver install: starts the driver service quorrin-driverd on this
 # machine's PCI bus. Quorrin runs this with /bin/sh from the DriverTools
 # folder below its start folder, passing the script's own path, and does not

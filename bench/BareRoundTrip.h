@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin benchmarks -- the yardstick: a bare SOCK_SEQPACKET round trip with
 // frames of a given size, what any request through the driver service costs
 // at the least.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Comparing two logs of 100 functions and 50 sniffs each (a few MB), beside
 // the floor of reading those files and counting their lines.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin benchmark -- the round trip of one configuration read and of one
 // EEPROM control write through quorrin-driverd (untraced, as in use), beside
 // a bare SOCK_SEQPACKET round trip of the same frame sizes to an echo

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cost of one log record, one clock reading, one lock round trip and each
 // number formatter: the pieces a sniff report is made of.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin benchmark -- one sniff of a 100-function simulated bus with 16 PLX
 // bridges through quorrin-driverd, its cost per driver request, and a bare
 // SOCK_SEQPACKET round trip of a request-sized frame in the same run.

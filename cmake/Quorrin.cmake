@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Helpers shared by every folder's CMakeLists.
 
 # quorrin_library(NAME SOURCES... [DEPS libs...]): a static library whose

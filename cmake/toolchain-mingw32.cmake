@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Cross-build for 32-bit Windows with Debian's mingw-w64 (i686, posix threads
 # so std::thread and std::mutex are there). The runtime is linked statically:
 # the .exe files need no DLLs beside them.

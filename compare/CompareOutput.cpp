@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin compare -- writing a comparison out.
 #include "compare/CompareOutput.h"
 

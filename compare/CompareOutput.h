@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin compare -- a comparison as the text an engineer reads, grouped by
 // function, and as JSON with the same content.
 #pragma once

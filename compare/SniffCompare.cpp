@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin compare -- matching two device tables by location and naming what
 // differs, in the terms an engineer reads a sniff in.
 #include "compare/SniffCompare.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin compare -- what changed between two sniffs: functions matched by
 // location, the differences of each pair, and what each side shows alone.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin compare -- reading a sniff from whatever an engineer has kept: the
 // log (several sniffs, records with codes and stamps), a copy of the window's
 // report, or quorrin-sniff --json.

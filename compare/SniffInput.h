@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin compare -- one side of a comparison: a sniff read from a log, a
 // saved report text or quorrin-sniff's JSON, the kind told from the content.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- the access policy.
 #include "driver/AccessPolicy.h"
 

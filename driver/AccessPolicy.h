@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- what a client may do to this machine, in one
 // place. The service consults it for every request, whichever bus backend
 // serves it; nothing else grants anything.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- the interface every bus backend implements.
 //
 // A backend answers for one PCI bus: the simulated one read from a JSON file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- answers decoded requests for its clients: the
 // card handles, the locks, which client registered what, and the checks that
 // keep a client inside what it registered and what driver/AccessPolicy.h

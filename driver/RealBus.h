@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- the real-bus backend: this machine's PCI
 // functions through libpci (scan, configuration space) and sysfs (resources,
 // BAR access). OpenRealBus() is declared in driver/Bus.h.

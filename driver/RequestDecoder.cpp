@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- validation of received request frames.
 #include "driver/RequestDecoder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- checks one received frame and turns it into a
 // request, or says why it is refused. Pure: no state, no system calls, so it
 // can be fuzzed on its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- the serial EEPROM model.
 #include "driver/SerialEeprom.h"
 

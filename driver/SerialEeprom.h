@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- a serial (Microwire) EEPROM modelled bit by bit,
 // as it sits behind a PLX bridge's EEPROM control lines.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- the simulated bus backend: PCI functions read
 // from a JSON file, memory resources backed by shared memory, and for PLX
 // 9056/9080 bridges a local register block with a serial EEPROM behind it.

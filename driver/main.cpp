@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quorrin-driverd -- the stand-in for the WinDriver kernel driver: serves the
 // driver requests on a Unix-domain socket from a simulated or the real bus.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin format -- the decimal and hexadecimal formatters and their shared
 // pad-or-cut step.
 #include "format/NumberFormat.h"

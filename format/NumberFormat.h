@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin format -- number-to-text formatters shared by the report, the log
 // and the PC information block. They never fail: a value they cannot show
 // becomes "Nan", "INVALID" or "OVERFLOW". A width is a maximum as well as a

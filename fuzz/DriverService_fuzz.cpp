@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin fuzz target -- a conversation of frames from two clients with the
 // driver service over a small simulated bus (a PLX bridge with memory, I/O
 // and an interrupt, and a plain function). Each frame is preceded by a byte

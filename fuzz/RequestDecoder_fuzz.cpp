@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin fuzz target -- one received frame through the request decoder.
 // Whatever the bytes, the decoder must not read past the frame, and what it
 // accepts must be a request the service can serve without further checks.

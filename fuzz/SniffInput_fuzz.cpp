@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin fuzz target -- a file a customer sent, read as one side of a
 // comparison (log, report or JSON, whichever it looks like) and compared
 // with itself. Whatever the bytes, reading must not run past them, and a

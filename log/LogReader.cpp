@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin log -- splitting a log's text into records.
 #include "log/LogReader.h"
 

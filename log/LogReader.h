@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin log -- reading a log file back into its records: the code, the
 // stamp, the message and the clock-repair notes of every line the writer
 // started. CR LF logs and copies turned into LF are both read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin log -- the record calls (information, line, error, source
 // location), the record stamp with its clock repairs, and message boxes.
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin log -- the log file of a run: its path, its lock, the line layout,
 // and the start and end of logging.
 #include "log/wexerrorlog.h"

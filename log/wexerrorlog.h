@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin log -- the per-run log file, its lock, the line layout, the start and
 // end banners, and the record calls every other part of the program uses.
 // Logging never fails its caller: a record that cannot be written is dropped.

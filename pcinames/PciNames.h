@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin PCI names -- vendor and device names from the system's list of PCI
 // identifiers (pci.ids through libpci on Linux; the Windows build has none).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin pcinfo -- the lookup tables and the section texts.
 #include "pcinfo/PcInfoText.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin pcinfo -- the texts of the PC information block, built from plain
 // records so every line can be checked without the machine.
 #pragma once

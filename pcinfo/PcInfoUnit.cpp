@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin pcinfo -- gathers the machine's description through the platform
 // layer and writes it to the log as six records.
 #include "pcinfo/PcInfoUnit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin pcinfo -- the operating-system, memory, disk and processor block
 // written to the log at every start.
 #pragma once

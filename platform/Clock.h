@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- local time, the high-resolution counter, sleeping
 // and the system timer period.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- requests from outside to end the program (on
 // Linux SIGTERM, SIGHUP and SIGINT; in a Windows console Ctrl+C and
 // Ctrl+Break), kept for the program to take when it can end in its own order.

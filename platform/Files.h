@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- files, folders and the process's current directory.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- named mutexes private to the process, with timed
 // waits and the owner semantics of a Windows mutex.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- child processes, priority and the process's own id.
 #pragma once
 

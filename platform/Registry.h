@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- a read-only view of the few registry values the
 // PC information report asks for, answered from the system's own sources.
 #pragma once

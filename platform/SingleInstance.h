@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- a claim on a name, private to this user (on
 // Windows to this session), that ends with the process, also when it crashes.
 #pragma once

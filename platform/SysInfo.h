@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- the system's version, memory status, drives and
 // processor description, in the shape of the classic Windows queries.
 #pragma once

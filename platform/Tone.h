@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- one tone of a given pitch and length, on whatever
 // can sound it here, or a silent wait of the same length.
 #pragma once

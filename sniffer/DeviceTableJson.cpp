@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer -- turning the device table into JSON and back.
 #include "sniffer/DeviceTableJson.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer -- the device table as JSON, every field of every
 // record the scan filled, and that JSON read back into a table.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer -- the PLX serial EEPROM reader: chip select, clock and
 // data lines driven one register access at a time, with no delays.
 #include "sniffer/PlxEeprom.h"

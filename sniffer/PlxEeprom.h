@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer -- reading the serial EEPROM of a PLX 9056/9080 bridge by
 // driving its lines through the bridge's EEPROM control byte.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer -- the fixed texts of the sniff report, shared by the
 // formatter and the reader that turns a report back into the device table.
 #pragma once

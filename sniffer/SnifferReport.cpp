@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer -- the sniff report: the device table as text for the
 // window, and the same text as log records.
 #include "sniffer/SnifferReport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer -- reading the sniff report back into the device table: the
 // window's text or a saved copy of it (CR LF or LF line ends), and the
 // report's records in a log.

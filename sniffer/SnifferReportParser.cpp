@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer -- the sniff report read back into the device table. Every
 // text the formatter writes is accepted, cut values included: a field reads as
 // the digits the report kept.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer -- the bus scan: every PCI function the driver reports,
 // with its resources, configuration space and, for a PLX 9056/9080 bridge,
 // its serial EEPROM, into the device table.

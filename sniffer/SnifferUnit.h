@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer -- the bus scan into the device table, and the report built
 // from that table for the window and the log.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin speaker -- the Warble, Error and Done patterns and the process's
 // one speaker object.
 #include "speaker/wexspeakerclass.h"

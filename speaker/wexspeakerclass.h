@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin speaker -- the Done and Error beep patterns.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin timing -- the timer thread and its lock-free readings.
 #include "timing/MultTimerUnit.h"
 

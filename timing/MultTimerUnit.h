@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin timing -- the window's clock source: a thread that sleeps in 1 ms
 // steps for the object's life, and readings in seconds of the year.
 #pragma once

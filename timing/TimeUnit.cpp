@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin timing -- seconds of the year from local time, the locked clock the
 // log stamps its records with, and the reading's text form.
 #include "timing/TimeUnit.h"

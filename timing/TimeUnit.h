@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin timing -- the reading in seconds of the year, the locked clock the
 // log stamps its records with, and the reading's text form.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ViewLogs -- the following text view.
 #include "viewlogs/LogView.h"
 

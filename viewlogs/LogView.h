@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ViewLogs -- a read-only window on one text file that follows it as it
 // grows, starts over when it is truncated or replaced, and waits for it
 // while it does not exist.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin windriver -- the driver presence check and the single install
 // attempt; everything it finds goes into the log with code 1.
 #include "windriver/DriverCheck.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin windriver -- the start-up check that the driver answers, with one
 // attempt to install it through DriverTools/WindriverLoad.bat.
 #pragma once

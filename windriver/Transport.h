@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver transport -- opening and closing a connection to the
 // driver service; DriverRequest, ClientAddress, DirectAccessible and
 // DriverConnectionLost of WinDriverRequests.h are the transport's too.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin windriver -- card registration and resource matching, configuration
 // reads and address-space byte access on top of the driver requests.
 #include "windriver/WexPlxGenDriverUnit.h"

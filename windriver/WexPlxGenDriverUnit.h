@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin windriver -- the per-scan driver context, the card-usable check,
 // configuration reads and byte access to a card's address spaces.
 #pragma once

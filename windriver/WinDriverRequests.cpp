@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin windriver -- the driver handle's open, close and probe, and the
 // driver layer's last-error state.
 #include "windriver/WinDriverRequests.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin windriver -- sending the driver requests (wire/DriverRecords.h),
 // the driver handle and the driver layer's last-error state.
 #pragma once

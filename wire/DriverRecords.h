@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver records -- the requests the program sends the driver and
 // their byte-exact records: the interface of the WinDriver kernel driver,
 // which quorrin-driverd speaks too. Neither the client nor the service owns it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver wire -- the frames the client and quorrin-driverd
 // exchange over their SOCK_SEQPACKET connection, one message per frame.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin compare front end -- quorrin-compare: what changed between two
 // sniffs, from logs, saved reports or JSON, or against a sniff made now.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the viewer's fallback folder as built in. Compiled once for
 // each value (app/process/CMakeLists.txt): the programs in the build tree get
 // the build's bin folder, the installed copies the folder they are installed

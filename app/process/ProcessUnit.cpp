@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the log viewer's start and stop, the priority class of the
 // program, and the 32-on-64-bit test.
 #include "app/process/ProcessUnit.h"

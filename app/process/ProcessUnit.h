@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- starting and stopping the log viewer, the program's priority
 // class, and whether it runs as 32-bit code on a 64-bit system.
 #pragma once

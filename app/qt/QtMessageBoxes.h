@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the logging layer's message boxes, shown with Qt.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the Qt application object.
 #include "app/qt/QuorrinApplication.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the Qt application object: an exception that escapes an
 // event handler ends the program through the terminate handler.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the Qt main window: components, geometry, colours and fonts
 // of the form, and the routing of its events to the window's behaviour.
 #include "app/qt/TMainForm.h"

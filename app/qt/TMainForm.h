@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the Qt main window: a thin view over MainWindowModel that
 // builds the components of the form and routes their events to it.
 #pragma once

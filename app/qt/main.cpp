@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin -- the program: the application object, the one window, the loop.
 #include <QSocketNotifier>
 #include <cstdlib>

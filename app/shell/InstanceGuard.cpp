@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the single-instance guard, on its own so that a front end
 // without a window (quorrin-sniff) can hold it too.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the main window's behaviour: the steps of its handlers.
 #include "app/shell/MainWindowModel.h"
 

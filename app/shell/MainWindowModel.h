@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the main window's behaviour without a toolkit: its state and
 // the steps of every handler, over a small view interface that each front end
 // (Qt, later Win32) implements.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the ordered start-up and shutdown, and the terminate handler.
 #include "app/shell/ProgramLife.h"
 

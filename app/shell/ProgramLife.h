@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the program's life: its name and version, the single-instance
 // guard, the ordered start-up and shutdown, and the terminate handler.
 #pragma once

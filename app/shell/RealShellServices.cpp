@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the shell's calls into the real subsystems.
 #include "app/shell/RealShellServices.h"
 

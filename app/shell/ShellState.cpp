@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the process-wide state of the shell.
 #include "app/shell/ProgramLife.h"
 

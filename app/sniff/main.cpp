@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniff front end -- quorrin-sniff: one sniff of the PCI bus with the
 // program's start and end around it, for machines without a display.
 #include <cstdio>

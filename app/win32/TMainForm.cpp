@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the Win32 main window: components, geometry, colours and
 // fonts of the form, and the routing of its messages to the window's behaviour.
 #include "app/win32/TMainForm.h"

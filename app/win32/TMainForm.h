@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the Win32 main window: a thin view over MainWindowModel that
 // creates the form's windows and routes their messages to it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- the logging layer's message boxes, shown with MessageBoxA.
 #include "app/win32/Win32MessageBoxes.h"
 

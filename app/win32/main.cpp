@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin -- the program: the one window and the loop.
 #include "app/shell/ProgramLife.h"
 #include "app/shell/RealShellServices.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin compare tests -- quorrin-compare run as a program: logs written by
 // quorrin-sniff and by the log itself, reports and JSON told apart by their
 // content, damaged blocks, the exit codes, and the README's example.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin compare tests -- every kind of difference and finding once, over
 // pairs of small buses that differ in one thing.
 #include "compare/SniffCompare.h"

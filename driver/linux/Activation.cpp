@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- taking the socket passed by socket activation.
 #include "driver/linux/Activation.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- the listening socket a service manager passes
 // (socket activation: LISTEN_FDS and LISTEN_PID, as systemd sets them).
 #pragma once

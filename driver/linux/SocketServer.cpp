@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- socket, peer checks and the poll loop.
 #include "driver/linux/SocketServer.h"
 

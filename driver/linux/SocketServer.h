@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- the Unix-domain socket quorrin-driverd listens
 // on, who may connect, and the loop that serves every client.
 #pragma once

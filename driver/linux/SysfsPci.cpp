@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- a PCI function's sysfs resource table and BARs.
 #include "driver/linux/SysfsPci.h"
 

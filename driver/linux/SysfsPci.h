@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver service -- a PCI function's sysfs files: its resource table,
 // and access to its BARs through the resourceN files.
 #pragma once

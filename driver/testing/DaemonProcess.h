@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin test support -- quorrin-driverd started as a process of its own,
 // its standard output on a pipe and its standard error in a file.
 #pragma once

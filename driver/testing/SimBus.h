@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin test support -- building simulated buses for quorrin-driverd, and
 // reading back the log a test wrote.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin test support -- a driver socket that takes connections and never
 // answers: a client stays inside its first driver request (the welcome waits
 // 3 s) for as long as a test needs, then fails at once when the test lets go.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin test support -- starting and stopping a private quorrin-driverd.
 #include "driver/testing/TestBus.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin test support -- runs a private quorrin-driverd for one test: on a
 // simulated bus given as JSON text, or on this machine's real bus, listening
 // on a socket in a fresh temporary folder.

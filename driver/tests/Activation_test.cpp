@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of quorrin-driverd started the way a service manager starts it: a
 // listening socket as descriptor 3 with LISTEN_FDS and LISTEN_PID, and the
 // idle time after which it ends.

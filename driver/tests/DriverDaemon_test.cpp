@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of quorrin-driverd as a process: its socket, who may connect, start
 // and stop, and clients that send garbage or stop reading.
 #include <fcntl.h>

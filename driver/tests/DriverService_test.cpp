@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of request handling in the service: scan, card information,
 // registration and its locks, configuration reads and the transfer guards.
 #include "driver/DriverService.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the real-bus backend: the sysfs resource table and BAR access on
 // files of our own, then quorrin-driverd --real against lspci and sysfs.
 #include "driver/RealBus.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the request decoder: every frame the service may receive.
 #include "driver/RequestDecoder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the simulated bus: the file format, its refusals, and the PLX
 // register block with its serial EEPROM read bit by bit as the sniffer does.
 #include "driver/SimulatedBus.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the number formatters: widths that cut as well as fill, marker
 // texts, truncation of fractions, 64-bit patterns and the decimal separator.
 #include "format/NumberFormat.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin log tests -- a log read back into its records: what the writer
 // wrote, and hand-made texts with notes, odd codes and LF line ends.
 #include "log/LogReader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the record calls and the record stamp: the clock's two repairs
 // and their notes, the year's end, the source-location text, the extra line,
 // the error beep and the optional boxes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared pieces of the log tests: a temporary start folder, a pinned clock,
 // and recorders for tones and message boxes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the log file: where it goes, that it starts empty and replaces the
 // last run's, the byte layout of every line, the banners, the lock, the
 // start and end rules, long lines and many writers at once.

@@ -1,3 +1,4 @@
+@rem SPDX-License-Identifier: GPL-2.0-or-later
 @echo off
 rem Quorrin starts this once when the WinDriver driver does not answer.
 rem The driver comes with its own installer; replace this file with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin PCI names -- pci.ids through libpci's pci_lookup_name, the names
 // lspci prints. Only the local list is asked: no udev database, no network.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin PCI names tests -- the names lspci prints for identifiers the list
 // knows, nothing for those it does not.
 #include "pcinames/PciNames.h"

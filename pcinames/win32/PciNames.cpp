@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin PCI names -- Windows keeps no list of PCI identifiers a program can
 // read, so the Windows build names nothing.
 #include "pcinames/PciNames.h"

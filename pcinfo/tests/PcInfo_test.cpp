@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the PC information block: the lookup tables, the registry
 // rendering, every section's lines, and the six records in the log.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- the pieces that read the same on every system.
 #include "platform/Process.h"
 #include "platform/Registry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- local time from the wall clock, the counter from
 // CLOCK_BOOTTIME, sleeping, and a count of timer-period requests.
 #include "platform/Clock.h"

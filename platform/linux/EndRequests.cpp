@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- the end requests as blocked signals read through
 // a signalfd: no work is done in a signal handler, and since no thread takes
 // the signals, none of them cuts a system call short (a driver request

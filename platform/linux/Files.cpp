@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- files, folders and the current directory through
 // POSIX calls.
 #include "platform/Files.h"

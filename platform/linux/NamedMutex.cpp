@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- named mutexes as a registry of in-process locks
 // with Windows ownership rules: owner thread, recursion count, abandonment.
 #include "platform/NamedMutex.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer on Linux -- child processes through pidfds, nice
 // values for the priority classes, and the 32-on-64-bit test.
 #include "platform/Process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer on Linux -- the read-only registry view, answered
 // from /proc/cpuinfo and the cpufreq folder.
 #include "platform/Registry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- the single-instance claim as a lock on a file in
 // a folder that only this user can write: the user's runtime folder, or a
 // folder of the user's own under /tmp. The kernel drops the lock with the

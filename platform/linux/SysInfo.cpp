@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer on Linux -- version, memory status, drives and the
 // processor description from uname, /proc, /sys and statvfs.
 #include "platform/SysInfo.h"

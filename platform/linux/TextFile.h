@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer (Linux) -- reading the small text files of /proc,
 // /sys and /etc whole.
 #pragma once

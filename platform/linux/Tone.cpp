@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- tones through the PC-speaker input device, else
 // through ALSA's default device, else silence that keeps the tone's length.
 #include "platform/Tone.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin test support -- names a parameterised test's cases by the Name
 // field of their parameter, the way every case table here does.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin test support (Linux) -- a runtime folder of the test's own as
 // $XDG_RUNTIME_DIR, for this process and the programs it starts: their
 // single-instance claims then meet no other test's and no running Quorrin's.

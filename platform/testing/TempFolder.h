@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin test support -- a fresh folder under the system's temporary folder,
 // removed again with everything in it. Portable: the tests of both systems
 // use it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the time services: the test source takes over and hands back,
 // the counter never goes back, sleeps last at least as asked, and timer-period
 // requests are counted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the end requests: a caught signal waits to be taken, cuts no
 // system call short and ends the process as itself when asked; a signal
 // ignored from the start stays ignored; a started program gets the ordinary

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the file helpers: current directory, directory and readability
 // checks, and the created-or-truncated log file with its writes.
 #include "platform/Files.h"

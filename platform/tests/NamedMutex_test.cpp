@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the named mutexes: one lock per name, owner and recursion rules,
 // timed waits, abandonment by a thread that ends holding the lock.
 #include "platform/NamedMutex.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the child-process layer: pidfd handles, detached starts, nice
 // values and the 32-on-64-bit decision.
 #include "platform/Process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the read-only registry view.
 #include "platform/Registry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the single-instance claim: exclusive while held, gone with its
 // holder however the holder ends, never inherited by started programs, kept
 // in a folder no other user can write.

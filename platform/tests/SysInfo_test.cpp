@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the system queries' parsers: kernel release, os-release,
 // meminfo, mountinfo and its drive letters, cpuinfo.
 #include "platform/SysInfo.h"

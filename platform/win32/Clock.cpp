@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- local time, the performance counter, sleeping and
 // the 1 ms multimedia timer period through the Win32 services.
 #include "platform/Clock.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- the end requests of a Windows console: Ctrl+C and
 // Ctrl+Break are noted for the program to take. Closing the console, a
 // logoff or a shutdown still end it as before: the system ends the process

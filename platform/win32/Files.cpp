@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- files, folders, the current directory and drive
 // through the Win32 file services.
 #include "platform/Files.h"

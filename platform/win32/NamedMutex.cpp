@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- named mutexes as Windows mutex objects, with the
 // system's own ownership rules.
 #include "platform/NamedMutex.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- child processes, priority classes and the WOW64
 // question through the Win32 process services.
 #include "platform/Process.h"

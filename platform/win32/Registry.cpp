@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- read-only registry access: a key is opened for
 // reading and all its values are copied out.
 #include "platform/Registry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- the single-instance claim as a named Windows
 // mutex: whoever creates it first holds the name until its handle is closed
 // or the process ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- the classic Windows queries of version, memory
 // status, drives and processor.
 #include "platform/SysInfo.h"

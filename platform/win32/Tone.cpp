@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin platform layer -- tones through Beep, which returns when the tone
 // has ended; a refused tone is made up for with a silent wait.
 #include "platform/Tone.h"

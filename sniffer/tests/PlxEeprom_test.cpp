@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer tests -- the PLX EEPROM reader against a bit-level model of
 // a serial EEPROM behind the control byte, and through the driver service.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer tests -- the report read back: parse(format(table)) gives
 // the table again for random tables (the scan tests read back every bus they
 // scan), and damage is named and skipped.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer tests -- the sniff report's exact texts, from hand-filled
 // device records, and the log records it writes.
 #include <gtest/gtest.h>

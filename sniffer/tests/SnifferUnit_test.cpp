@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer tests -- the bus scan into the device table, through a
 // private driver service on simulated buses (and on this machine's bus).
 #include <gtest/gtest.h>

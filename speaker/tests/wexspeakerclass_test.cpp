@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the beep patterns through a recording sink: the exact tones,
 // pauses and their order, the 37 Hz floor, Silenced, and the speaker object's
 // creation on demand.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the timer thread: its life, the timer-period balance and readings.
 #include "timing/MultTimerUnit.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the clock: day numbers and their guards, readings of local time,
 // the split and the text form at their limits, the locked clock against a
 // pinned time source, and the balance of timer-period requests.

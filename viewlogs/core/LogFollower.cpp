@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The viewer's core: polling one file.
 #include "viewlogs/core/LogFollower.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The viewer's toolkit-free core: follows one text file by polling, and says
 // what changed since the last look.
 #pragma once

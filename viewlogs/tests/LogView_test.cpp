@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the log viewer on the offscreen platform: what a user would see
 // as the file appears, grows, is recreated and vanishes.
 #include <QFile>

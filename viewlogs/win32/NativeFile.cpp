@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ViewLogs on Windows: CreateFileA with full sharing.
 #include "viewlogs/win32/NativeFile.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ViewLogs on Windows: the file opened natively, shared so that its writer
 // goes on writing and the file can be replaced or deleted while we look.
 #pragma once

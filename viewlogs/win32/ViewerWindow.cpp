@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ViewLogs on Windows: the window and its timer.
 #include "viewlogs/win32/ViewerWindow.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ViewLogs on Windows: the window -- a read-only EDIT over a status line,
 // refreshed from the follower on a timer.
 #pragma once

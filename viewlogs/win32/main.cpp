@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ViewLogs.exe -- shows the file its command line names and follows it.
 #include <windows.h>
 

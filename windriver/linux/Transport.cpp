@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver transport -- requests to quorrin-driverd over a
 // Unix-domain socket, standing in for DeviceIoControl on \\.\WINDRVR6.
 #include "windriver/Transport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the driver presence check: every record sequence it can write,
 // the install script's start, and the slow-install race.
 #include "windriver/DriverCheck.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the client transport against a running quorrin-driverd: pointer
 // fields, card access through transfers, and a service that goes away.
 #include <gtest/gtest.h>

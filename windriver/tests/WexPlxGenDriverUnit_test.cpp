@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin windriver tests -- the card-usable check, configuration reads and
 // address-space access against simulated cards in a private driver service.
 #include "windriver/WexPlxGenDriverUnit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the driver requests: codes, last-error state, handles, the
 // version, and the records as a service receives them through the transport.
 #include "windriver/WinDriverRequests.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin driver transport -- the WinDriver kernel driver itself: the device
 // opened with CreateFileA, each request one DeviceIoControl call.
 #include "windriver/Transport.h"

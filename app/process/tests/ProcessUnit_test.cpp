@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the process utilities: the viewer's start, replacement and
 // fallback, child process hygiene, and the priority classes.
 #include "app/process/ProcessUnit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the Qt main window on the offscreen platform: its components as
 // the user sees them, the post-show prompt, the sniff, the caption clock,
 // View > Error Log and closing. Each test runs in its own start folder.

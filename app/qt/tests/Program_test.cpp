@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the built program itself, run under the offscreen platform with a
 // preloaded hook that answers its message boxes: the second copy, closing,
 // and an exception escaping an event handler.

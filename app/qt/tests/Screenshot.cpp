@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin test support -- draws the window after a sniff of the demo bus into
 // a PNG (docs/screenshot.png). Run it under a real X server, e.g. xvfb-run.
 #include <QApplication>

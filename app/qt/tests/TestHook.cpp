@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin test support -- preloaded (LD_PRELOAD) into the real quorrin by its
 // tests, never part of the program: it writes down and answers every message
 // box, opens the viewer from the menu when asked, says when the window is

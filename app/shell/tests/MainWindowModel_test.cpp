@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the main window's behaviour over a fake view and fake services:
 // the order of every handler's steps, the caption rule and the memo content.
 #include "app/shell/MainWindowModel.h"

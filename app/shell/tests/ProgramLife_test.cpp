@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the program's life on the real subsystems, each in its own
 // temporary start folder: start-up order, shutdown (also twice), the guard,
 // and the terminate handler in a child process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniff front end tests -- quorrin-sniff run as a program against a
 // private driver service, in a folder of its own.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Win32 window in this process over services of the test's own: its
 // components, their geometry and fonts, and the routing of its messages.
 // Before the system's headers: one of them defines AbnormalTermination.

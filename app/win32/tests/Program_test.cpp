@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The real quorrin.exe, started in a fresh folder: its caption clock, the
 // refused second copy, the log's end on a close, and a sniff without a driver.
 #include <gtest/gtest.h>

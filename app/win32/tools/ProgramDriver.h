@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin app -- starting the real quorrin.exe and working its windows from
 // another process: shared by its tests and the screenshot tool.
 #pragma once

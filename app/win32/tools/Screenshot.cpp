@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin -- the picture of the Windows window: starts quorrin.exe in a fresh
 // folder, presses its button, and writes the window as it then looks into a
 // PNG (the one argument; docs/screenshot-windows.png by default).

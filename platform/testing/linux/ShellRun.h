@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin test support -- a shell command run in a folder, its standard
 // output and exit status taken, as the program tests start built programs.
 #pragma once

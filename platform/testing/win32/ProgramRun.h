@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin test support -- one of the built Windows programs run in a folder,
 // its standard output and error in a file there, for a minute at most (then
 // it is ended and the run counts as failed).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the Windows platform layer against the system itself (run under
 // wine on the build machine).
 #include <fcntl.h>

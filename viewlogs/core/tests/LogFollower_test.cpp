@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The follower against real files in the temporary folder: what each poll
 // reports as the file appears, grows, is cut, replaced and removed.
 #include "viewlogs/core/LogFollower.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ViewLogs.exe as Quorrin starts it: on a path with a blank, its window read
 // from outside while the file is written, cut, removed; ended with code 1.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests of the Windows driver transport: the open and close of the device,
 // refused and pending requests, and the client address fields.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quorrin-compare.exe on a Windows machine without the WinDriver driver: the
 // log quorrin-sniff.exe leaves there is read, and a sniff made now cannot
 // reach the driver.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The process utilities on Windows: the viewer found by its whole file name
 // in the start folder, or else in the fallback folder, started idle with the
 // log's path as its whole command line, replaced (ended with code 1), and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A stand-in for the log viewer in the Windows process tests: writes how it
 // was started (its whole command line and its current folder) beside the file its command line names, then waits to be ended.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quorrin-sniff.exe on a Windows machine without the WinDriver driver: the
 // program's start, the PC information block, the driver check's four
 // records and the scan's refusal reach the log, and it ends with status 2.
