@@ -13,9 +13,9 @@
 #include "windriver/WexPlxGenDriverUnit.h"
 
 PciDeviceTableType PciDeviceTable = {};
+PciConfigSpaceTable PciConfigSpaces = {};
 
 namespace {
-
 
 // Whatever way the scan ends, the card it left registered is released
 // before the handle is closed.
@@ -54,7 +54,41 @@ void CopyResources(const CardResourceBlock& card, PciDeviceRecord& record) {
     record.NumInterrupts = q;
 }
 
-void ScanCard(DriverContext& context, const PciScanRecord& scan, uint32_t n, PciDeviceRecord& record) {
+uint8_t ConfigByte(const PciDeviceRecord& record, uint32_t offset) {
+    return static_cast<uint8_t>(record.ConfigRegs[offset / 4] >> (8 * (offset % 4)));
+}
+
+// Only a PCI Express function has an extended space. The list is walked
+// with a bound, as a damaged one may loop.
+bool HasExpressCapability(const PciDeviceRecord& record) {
+    const uint16_t status = static_cast<uint16_t>(record.ConfigRegs[pcireg::Status / 4] >> 16);
+    if (!(status & pcireg::StatusCapabilityList)) return false;
+    uint32_t at = ConfigByte(record, pcireg::CapabilityList) & pcireg::CapabilityPointerMask;
+    for (int steps = 0; steps < 48 && at >= pcireg::CapabilityFirst; ++steps) {
+        if (ConfigByte(record, at + pcireg::CapabilityIdOffset) == pcireg::CapabilityIdExpress) return true;
+        at = ConfigByte(record, at + pcireg::CapabilityNextOffset) & pcireg::CapabilityPointerMask;
+    }
+    return false;
+}
+
+void ReadConfigSpace(DriverContext& context, const PciDeviceRecord& record, PciConfigSpace& space) {
+    std::memset(&space, 0, sizeof space);
+    std::memcpy(space.Bytes, record.ConfigRegs, sizeof record.ConfigRegs);
+    space.Size = pcireg::ConfigSize;
+    if (!HasExpressCapability(record)) return;
+    // A driver that gives only the standard space refuses the first read past it.
+    for (uint32_t k = pcireg::ConfigSize / 4; k < pcireg::ExpressConfigSize / 4; ++k) {
+        uint32_t value = 0;
+        if (!TryReadConfigDword(context, k, value)) {
+            if (k == pcireg::ConfigSize / 4) return;
+        }
+        std::memcpy(space.Bytes + 4 * k, &value, sizeof value);
+    }
+    space.Size = pcireg::ExpressConfigSize;
+}
+
+void ScanCard(DriverContext& context, const PciScanRecord& scan, uint32_t n, PciDeviceRecord& record,
+              PciConfigSpace& space) {
     std::memset(&record, 0, sizeof record);
 
     CardInfoRecord info{};
@@ -86,6 +120,7 @@ void ScanCard(DriverContext& context, const PciScanRecord& scan, uint32_t n, Pci
     for (uint32_t k = 0; k < ConfigDwordCount; ++k) record.ConfigRegs[k] = ReadConfigDword(context, k);
     record.SubVendorId = record.ConfigRegs[11] & 0xFFFF;
     record.SubDeviceId = record.ConfigRegs[11] >> 16;
+    ReadConfigSpace(context, record, space);
 
     if (plx::IsBridge(record.VendorId, record.DeviceId)) {
         record.IsPlx = true;
@@ -98,6 +133,10 @@ void ScanCard(DriverContext& context, const PciScanRecord& scan, uint32_t n, Pci
 }  // namespace
 
 void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table) {
+    GetPciCardInfo(capacity, table, PciConfigSpaces);
+}
+
+void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table, PciConfigSpaceTable& spaces) {
     ScanContext scan;
     DriverContext& context = *scan.Context;
     context.Handle = OpenDriver();
@@ -116,8 +155,9 @@ void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table) {
     if (count > capacity) count = capacity;
     if (count > static_cast<uint32_t>(PciTableCapacity)) count = PciTableCapacity;
     table.Count = static_cast<int32_t>(count);
+    spaces.Count = table.Count;
 
-    for (uint32_t n = 0; n < count; ++n) ScanCard(context, cards, n, table.Devices[n]);
+    for (uint32_t n = 0; n < count; ++n) ScanCard(context, cards, n, table.Devices[n], spaces.Functions[n]);
     // A driver that went away leaves zeros in the cards after it; say so
     // once, and end the scan as one that did not reach the driver.
     if (DriverConnectionLost(context.Handle)) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "pci/PciRegisters.h"
+
 // The table's capacities: functions, and per function the memory and I/O
 // resources kept, the configuration double-words and the EEPROM words read.
 constexpr int PciTableCapacity = 100;
@@ -52,7 +54,23 @@ struct PciDeviceTableType {
 // The one process-wide table, all zero at start.
 extern PciDeviceTableType PciDeviceTable;
 
+// Beside the table, each function's configuration space as the scan read it,
+// for what needs more than the report shows (the health findings, a saved
+// bus). The first 256 bytes are the record's ConfigRegs; a PCI Express
+// function's extended space follows when the driver gives it.
+struct PciConfigSpace {
+    uint32_t Size;  // bytes read: 256, or 4096 with the extended space
+    uint8_t Bytes[pcireg::ExpressConfigSize];
+};
+struct PciConfigSpaceTable {
+    int32_t Count;  // as the device table's
+    PciConfigSpace Functions[PciTableCapacity];
+};
+extern PciConfigSpaceTable PciConfigSpaces;
+
+// Fills the table, and PciConfigSpaces beside it.
 void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table);
+void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table, PciConfigSpaceTable& spaces);
 
 std::string FormatSniffReport(const PciDeviceTableType& table);
 void LogSniffReport(const PciDeviceTableType& table);

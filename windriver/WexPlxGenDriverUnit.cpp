@@ -20,7 +20,7 @@ constexpr RegisterWidth ConfigWidths[] = {
     {0x28, 4}, {0x2C, 4}, {0x2E, 2}, {0x30, 4}, {0x3C, 1}, {0x3D, 1}, {0x3E, 1}, {0x3F, 1},
 };
 
-uint32_t ConfigRead(DriverContext& context, uint32_t offset, uint32_t bytes) {
+uint32_t ConfigRead(DriverContext& context, uint32_t offset, uint32_t bytes, uint32_t* status = nullptr) {
     uint32_t word = 0;
     ConfigAccessRecord record{};
     record.Bus = context.Bus;
@@ -30,7 +30,8 @@ uint32_t ConfigRead(DriverContext& context, uint32_t offset, uint32_t bytes) {
     record.Offset = offset;
     record.Bytes = bytes;
     record.Direction = ConfigDirectionRead;
-    DriverRequest(WD_PciConfigDump, context.Handle, &record, sizeof record);
+    const uint32_t answer = DriverRequest(WD_PciConfigDump, context.Handle, &record, sizeof record);
+    if (status) *status = answer;
     switch (record.Bytes) {
     case 1: return word & 0xFFu;
     case 2: return word & 0xFFFFu;
@@ -81,6 +82,13 @@ bool IsSpaceActive(const DriverContext& context, uint32_t space) {
 }
 
 uint32_t ReadConfigDword(DriverContext& context, uint32_t index) { return ConfigRead(context, index * 4, 4); }
+
+bool TryReadConfigDword(DriverContext& context, uint32_t index, uint32_t& value) {
+    uint32_t status = 0;
+    value = ConfigRead(context, index * 4, 4, &status);
+    if (status != 0) value = 0;
+    return status == 0;
+}
 
 uint32_t ReadConfigRegister(DriverContext& context, uint32_t offset) {
     for (const RegisterWidth& r : ConfigWidths)

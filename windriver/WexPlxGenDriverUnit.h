@@ -58,6 +58,9 @@ bool IsSpaceActive(const DriverContext& context, uint32_t space);
 // A refused read yields 0.
 uint32_t ReadConfigDword(DriverContext& context, uint32_t index);
 uint32_t ReadConfigRegister(DriverContext& context, uint32_t offset);
+// As ReadConfigDword, but false when the driver refused the read (past the
+// function's space, say), with value 0.
+bool TryReadConfigDword(DriverContext& context, uint32_t index, uint32_t& value);
 
 // unit: 0 byte, 1 16-bit word, 2 32-bit word. Result: the request's status,
 // or 0 without a request when the space is not active.

@@ -29,7 +29,8 @@ inline std::string Hex(uint64_t value) {
 // resources added, as a configured card's would be.
 struct SimFunction {
     uint32_t Bus = 0, Slot = 0, Function = 0;
-    uint8_t Config[256] = {};
+    uint8_t Config[4096] = {};
+    bool Extended = false;  // a 4096-byte space; set by a write past 0xFF
     std::vector<std::string> Resources;
     std::vector<uint16_t> Eeprom;
     bool HasEeprom = false;
@@ -38,6 +39,16 @@ struct SimFunction {
     SimFunction(uint32_t bus, uint32_t slot, uint32_t function) : Bus(bus), Slot(slot), Function(function) {}
     SimFunction& Dword(uint32_t offset, uint32_t value) {
         for (int i = 0; i < 4; ++i) Config[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+        Extended = Extended || offset >= 256;
+        return *this;
+    }
+    // A PCI Express capability at `at` (the list's only entry), so that the
+    // scan reads the extended space.
+    SimFunction& Express(uint8_t at = 0x40) {
+        Config[0x06] |= 0x10;
+        Config[0x34] = at;
+        Config[at] = 0x10;
+        Config[at + 1] = 0;
         return *this;
     }
     SimFunction& Ids(uint16_t vendor, uint16_t device) { return Dword(0, vendor | (uint32_t{device} << 16)); }
@@ -79,16 +90,17 @@ struct SimFunction {
     std::string Json() const {
         std::ostringstream j;
         j << "{\"bus\":" << Bus << ",\"slot\":" << Slot << ",\"function\":" << Function << ",\"config\":\"";
-        for (int row = 0; row < 256; row += 16) {
+        const int size = Extended ? 4096 : 256;
+        for (int row = 0; row < size; row += 16) {
             char line[8];
-            std::snprintf(line, sizeof line, "%02x:", row);
+            std::snprintf(line, sizeof line, Extended ? "%03x:" : "%02x:", row);
             j << line;
             for (int i = 0; i < 16; ++i) {
                 char b[4];
                 std::snprintf(b, sizeof b, " %02x", Config[row + i]);
                 j << b;
             }
-            if (row != 240) j << "\\n";
+            if (row != size - 16) j << "\\n";
         }
         j << "\",\"resources\":[";
         for (std::size_t i = 0; i < Resources.size(); ++i) j << (i ? "," : "") << Resources[i];

@@ -330,6 +330,45 @@ TEST(Scan, RefusedConfigReadsAreZero) {
     for (uint32_t r : d.ConfigRegs) EXPECT_EQ(r, 0u);
 }
 
+// Beside the table, the whole configuration space: the extended part only
+// for a PCI Express function, and only where the driver gives it.
+struct SpaceCase {
+    const char* Name;
+    SimFunction Function;
+    uint32_t Size;
+    uint32_t Offset;  // a double-word to find in the space
+    uint32_t Value;
+};
+class ConfigSpaces : public testing::TestWithParam<SpaceCase> {};
+
+TEST_P(ConfigSpaces, HoldWhatTheDriverGives) {
+    const SpaceCase& c = GetParam();
+    TestBus bus(simbus::BusJson({c.Function}));
+    const auto& t = Sniff(bus);
+    ASSERT_EQ(PciConfigSpaces.Count, 1);
+    const PciConfigSpace& space = PciConfigSpaces.Functions[0];
+    EXPECT_EQ(space.Size, c.Size);
+    EXPECT_EQ(std::memcmp(space.Bytes, t.Devices[0].ConfigRegs, sizeof t.Devices[0].ConfigRegs), 0);
+    uint32_t value = 0;
+    std::memcpy(&value, space.Bytes + c.Offset, sizeof value);
+    EXPECT_EQ(value, c.Value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scan, ConfigSpaces,
+    testing::Values(
+        SpaceCase{"PlainFunctionStandardSpace", SimFunction(0, 1, 0).Ids(0x8086, 0x1237).Dword(0x100, 0x11111111),
+                  256, 0x100, 0},
+        SpaceCase{"ExpressFunctionExtendedSpace",
+                  SimFunction(0, 1, 0).Ids(0x8086, 0x10D3).Express().Dword(0x100, 0x14820001).Dword(0xFFC, 0xCAFEF00D),
+                  4096, 0xFFC, 0xCAFEF00D},
+        SpaceCase{"ExpressFunctionTheDriverGives256", SimFunction(0, 1, 0).Ids(0x8086, 0x10D3).Express(), 256, 0x40,
+                  0x10},
+        SpaceCase{"LoopingListEnds", SimFunction(0, 1, 0).Ids(0x8086, 0x10D3).Express(0x40).Dword(0x40, 0x4001)
+                                         .Dword(0x200, 0x22222222),
+                  256, 0x200, 0}),
+    platform::testing::ParamName());
+
 TEST(Scan, EmptyBusCountsZero) {
     TestBus bus(simbus::BusJson({}));
     EXPECT_EQ(Sniff(bus).Count, 0);
