@@ -121,7 +121,7 @@ std::string ComparisonJson(const Sniff& baseline, const Sniff& current, const Co
         one["findings"] = Json::array();
         for (const Finding& x : f.Findings)
             one["findings"].push_back(
-                {{"side", SideName(x.Where)}, {"kind", FindingKindName(x.Kind)}, {"text", x.Text}});
+                {{"side", SideName(x.Where)}, {"kind", x.Kind}, {"text", x.Text}});
         j["functions"].push_back(one);
     }
     j["summary"] = {{"matched", c.Matched},           {"differ", c.Differing},

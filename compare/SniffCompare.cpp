@@ -169,58 +169,17 @@ std::vector<Difference> Differences(const PciDeviceRecord& a, const PciDeviceRec
     return out;
 }
 
-// Logs of versions whose card check compared whole addresses give code 7
-// for every function with memory above 4 GiB: worth saying where it is so.
-bool MemoryAbove4GiB(const PciDeviceRecord& d) {
-    for (int i = 0; i < d.NumMemAddresses && i < MaxMemSpaces; ++i)
-        if (d.MemAddress[i] > 0xFFFFFFFFu || d.MemPhysicalAddress[i] > 0xFFFFFFFFu) return true;
-    for (int bar = 0; bar < 5; ++bar) {
-        const uint32_t v = d.ConfigRegs[4 + bar];
-        if ((v & 1) == 0 && ((v >> 1) & 3) == 2 && d.ConfigRegs[5 + bar] != 0) return true;
-    }
-    return false;
-}
-
-bool NotRegistered(const PciDeviceRecord& d) {
-    return d.FailCode == CardRegisterFailed || d.FailCode == CardLockFailed;
-}
-
-std::vector<std::pair<FindingKind, std::string>> FindingsOf(const PciDeviceRecord& d) {
-    std::vector<std::pair<FindingKind, std::string>> found;
-    if (d.IsPlx) {
-        const auto all = [&](uint16_t w) {
-            return std::all_of(std::begin(d.EepromWords), std::end(d.EepromWords),
-                               [w](uint16_t x) { return x == w; });
-        };
-        if (all(0xFFFF))
-            found.emplace_back(FindingKind::EepromBlank, "PLX EEPROM reads all FFFF (blank or absent chip)");
-        // After a refused registration the words are never read at all.
-        if (all(0x0000) && !NotRegistered(d))
-            found.emplace_back(FindingKind::EepromSilent, "PLX EEPROM reads all 0000 (no answer)");
-    }
-    if (d.FailCode == CardNoMemorySpace && (d.ConfigRegs[1] & 0x2))
-        found.emplace_back(FindingKind::DecodeOnCode7,
-                           std::string("memory decode is on, yet no memory space was active (code 7)") +
-                               (MemoryAbove4GiB(d) ? "; its memory lies above 4 GiB" : ""));
-    if (NotRegistered(d))
-        found.emplace_back(FindingKind::NotRegistered, "could not be registered with the driver (code " +
-                                                           std::to_string(d.FailCode) + ": " +
-                                                           reporttext::FailureTexts[d.FailCode] + ")");
-    return found;
-}
-
 std::vector<Finding> Findings(const PciDeviceRecord* a, const PciDeviceRecord* b) {
-    using Found = std::vector<std::pair<FindingKind, std::string>>;
-    const Found fa = a ? FindingsOf(*a) : Found{};
-    const Found fb = b ? FindingsOf(*b) : Found{};
-    const auto has = [](const Found& list, FindingKind kind) {
-        return std::any_of(list.begin(), list.end(), [kind](const auto& f) { return f.first == kind; });
+    using Found = std::vector<findings::Finding>;
+    const Found fa = a ? findings::FindingsOf(*a) : Found{};
+    const Found fb = b ? findings::FindingsOf(*b) : Found{};
+    const auto has = [](const Found& list, const std::string& kind) {
+        return std::any_of(list.begin(), list.end(), [&kind](const auto& f) { return f.Kind == kind; });
     };
     std::vector<Finding> out;
-    for (const auto& f : fa)
-        out.push_back({has(fb, f.first) ? Side::Both : Side::Baseline, f.first, f.second});
+    for (const auto& f : fa) out.push_back({has(fb, f.Kind) ? Side::Both : Side::Baseline, f.Kind, f.Level, f.Text});
     for (const auto& f : fb)
-        if (!has(fa, f.first)) out.push_back({Side::Current, f.first, f.second});
+        if (!has(fa, f.Kind)) out.push_back({Side::Current, f.Kind, f.Level, f.Text});
     return out;
 }
 
@@ -241,12 +200,6 @@ std::vector<const PciDeviceRecord*> ByLocation(const PciDeviceTableType& t) {
 const char* DifferenceKindName(DifferenceKind kind) {
     static const char* const names[] = {"identifiers", "registration", "memory", "io",
                                         "interrupt",   "config",       "eeprom"};
-    return names[static_cast<int>(kind)];
-}
-
-const char* FindingKindName(FindingKind kind) {
-    static const char* const names[] = {"eeprom-blank", "eeprom-silent", "decode-on-code-7",
-                                        "not-registered"};
     return names[static_cast<int>(kind)];
 }
 

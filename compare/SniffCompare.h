@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "findings/Findings.h"
 #include "sniffer/SnifferUnit.h"
 
 namespace compare {
@@ -21,15 +22,14 @@ struct Difference {
     std::string Baseline, Current;  // the values as text; "none" where a side lacks it
 };
 
-enum class FindingKind { EepromBlank, EepromSilent, DecodeOnCode7, NotRegistered };
-const char* FindingKindName(FindingKind kind);
-
 enum class Side { Baseline, Current, Both };
 const char* SideName(Side side);
 
+// A health finding of one side, or of both.
 struct Finding {
     Side Where;
-    FindingKind Kind;
+    std::string Kind;
+    findings::Severity Level;
     std::string Text;
 };
 

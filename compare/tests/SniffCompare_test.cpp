@@ -58,7 +58,7 @@ std::vector<std::string> Lines(const compare::Comparison& c) {
         for (const auto& d : f.Differences)
             lines.push_back(at + " " + d.What + ": " + d.Baseline + " -> " + d.Current);
         for (const auto& x : f.Findings)
-            lines.push_back(at + " " + compare::SideName(x.Where) + " " + compare::FindingKindName(x.Kind));
+            lines.push_back(at + " " + compare::SideName(x.Where) + " " + x.Kind);
     }
     return lines;
 }
