@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Files.h"
+
 namespace platform {
 
 // A started child process, held through a pidfd so that terminating it can
@@ -29,31 +31,31 @@ public:
     void Reset();
 
 private:
-    friend bool StartProcess(const std::string&, const std::string&, bool, ProcessHandle&);
+    friend bool StartProcess(const std::string&, const std::string&, bool, ProcessHandle&, const Folder&);
     int pidfd_ = -1;
     int pid_ = -1;
 };
 
 // Starts programFile (a path, not searched for on PATH; a relative one
-// resolves against the current directory) with `argument` as its one
-// argument, the caller's environment and current directory, no descriptors
-// beyond 0 to 2, and nice 19 when idle is set, else normal priority (nice 0,
-// or the caller's own value when it is above 0). True once the program has
-// been executed; on failure `handle` is left as it was.
+// resolves against `in`) with `argument` as its one argument, the caller's
+// environment, `in` as its current directory (the caller's when `in` is not
+// open), no descriptors beyond 0 to 2, and nice 19 when idle is set, else
+// normal priority (nice 0, or the caller's own value when it is above 0).
+// True once the program has been executed; on failure `handle` is left as
+// it was. The caller's own current directory is never changed.
 bool StartProcess(const std::string& programFile, const std::string& argument, bool idle,
-                  ProcessHandle& handle);
+                  ProcessHandle& handle, const Folder& in = InCurrentDirectory);
 
-// Starts argv[0] with the arguments argv in the current directory, at normal
-// priority as StartProcess does, and lets it run on unobserved: it is started
-// through an intermediate child that is reaped at once, so it never becomes
-// our zombie and we hold nothing of it. True once the program has been
-// executed.
-bool StartDetached(const std::vector<std::string>& argv);
+// Starts argv[0] with the arguments argv in `in`, at normal priority as
+// StartProcess does, and lets it run on unobserved: it is started through an
+// intermediate child that is reaped at once, so it never becomes our zombie
+// and we hold nothing of it. True once the program has been executed.
+bool StartDetached(const std::vector<std::string>& argv, const Folder& in = InCurrentDirectory);
 
 // Starts a batch file detached, under the system's command interpreter
 // (/bin/sh here, cmd.exe on Windows), with the file's path as its only
-// argument, in the current directory. True once the interpreter runs.
-bool StartBatchFile(const std::string& path);
+// argument, in `in`. True once the interpreter runs.
+bool StartBatchFile(const std::string& path, const Folder& in = InCurrentDirectory);
 
 // Priority classes of the process as a whole (every thread).
 enum class PriorityClass { Idle, Normal, High, Realtime };

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/personality.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
@@ -51,8 +52,18 @@ struct ExecPipe {
     }
 };
 
+[[noreturn]] void ReportAndExit(int reportFd) {
+    int error = errno;
+    ssize_t ignored = write(reportFd, &error, sizeof error);
+    (void)ignored;
+    _exit(127);
+}
+
 // Runs in the child after fork: only async-signal-safe calls from here on.
-[[noreturn]] void ExecChild(char* const argv[], bool idle, int reportFd) {
+// `folderFd` (when not -1) becomes its current directory, which the caller's
+// stays as it was.
+[[noreturn]] void ExecChild(char* const argv[], bool idle, int reportFd, int folderFd) {
+    if (folderFd >= 0 && fchdir(folderFd) != 0) ReportAndExit(reportFd);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -73,10 +84,7 @@ struct ExecPipe {
         setpriority(PRIO_PROCESS, 0, NiceValueFor(PriorityClass::Normal));
     }
     execv(argv[0], argv);
-    int error = errno;
-    ssize_t ignored = write(reportFd, &error, sizeof error);
-    (void)ignored;
-    _exit(127);
+    ReportAndExit(reportFd);
 }
 
 std::vector<char*> ArgvOf(std::vector<std::string>& args) {
@@ -138,15 +146,24 @@ void ProcessHandle::Reset() {
 }
 
 bool StartProcess(const std::string& programFile, const std::string& argument, bool idle,
-                  ProcessHandle& handle) {
+                  ProcessHandle& handle, const Folder& in) {
     if (programFile.empty()) return false;
     std::vector<std::string> args{programFile, argument};
     std::vector<char*> argv = ArgvOf(args);
     ExecPipe report;
     if (!report.Open()) return false;
+    const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0) return false;
-    if (pid == 0) ExecChild(argv.data(), idle, report.fds[1]);
+    if (pid == 0) {
+        // Ours goes with us, also when we are killed outright: the signal
+        // comes when the forking thread ends, and the program forks on its
+        // GUI thread, which lives as long as the process. Had we already
+        // gone before the request, no signal would ever come.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) ReportAndExit(report.fds[1]);
+        if (getppid() != parent) _exit(127);
+        ExecChild(argv.data(), idle, report.fds[1], in.Descriptor());
+    }
     report.CloseWrite();
     // The child is not reaped before we say so, so the pid cannot have been
     // taken by anyone else yet.
@@ -165,7 +182,7 @@ bool StartProcess(const std::string& programFile, const std::string& argument, b
     return true;
 }
 
-bool StartDetached(const std::vector<std::string>& argvIn) {
+bool StartDetached(const std::vector<std::string>& argvIn, const Folder& in) {
     if (argvIn.empty() || argvIn[0].empty()) return false;
     std::vector<std::string> args = argvIn;
     std::vector<char*> argv = ArgvOf(args);
@@ -179,7 +196,7 @@ bool StartDetached(const std::vector<std::string>& argvIn) {
         pid_t grandchild = _Fork();
         if (grandchild == 0) {
             setsid();  // outlives us without our terminal's signals
-            ExecChild(argv.data(), false, report.fds[1]);
+            ExecChild(argv.data(), false, report.fds[1], in.Descriptor());
         }
         int error = errno;
         if (grandchild < 0) {
@@ -196,9 +213,9 @@ bool StartDetached(const std::vector<std::string>& argvIn) {
     return report.ReadResult() == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool StartBatchFile(const std::string& path) {
+bool StartBatchFile(const std::string& path, const Folder& in) {
     if (path.empty()) return false;
-    return StartDetached({"/bin/sh", path});
+    return StartDetached({"/bin/sh", path}, in);
 }
 
 bool SetProcessPriority(PriorityClass priority) {

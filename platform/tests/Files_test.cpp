@@ -12,32 +12,18 @@
 #include <sstream>
 #include <string>
 
+#include "platform/testing/FileText.h"
+#include "platform/testing/TempFolder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-class TempFolder {
-public:
-    TempFolder() {
-        char pattern[] = "/tmp/quorrin_files_XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
+struct TempFolder : platform::testing::TempFolder {
+    TempFolder() : platform::testing::TempFolder("quorrin_files_") {}
 };
 
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string Contents(const std::string& path) { return platform::testing::ReadFile(path); }
 
 TEST(Files, TheCurrentDirectoryCanBeReadAndChanged) {
     TempFolder folder;
@@ -97,6 +83,52 @@ TEST(File, APathThatCannotBeCreatedGivesNoFile) {
     EXPECT_FALSE(platform::File::CreateTruncate(folder.Path() + "/missing/log.Log").IsOpen());
     EXPECT_FALSE(platform::File::CreateTruncate("").IsOpen());
     EXPECT_FALSE(platform::File::CreateTruncate(folder.Path()).IsOpen());  // a folder
+}
+
+// What lies in a folder held open is reached through it: after the folder
+// was renamed, and whatever the current directory is. A folder that is not
+// open stands for the current directory; an absolute name for itself.
+TEST(Folder, NamesAreReachedThroughTheFolderHeld) {
+    TempFolder top;
+    fs::create_directories(top.Path() + "/held/sub");
+    std::ofstream(top.Path() + "/held/plain.txt") << "x";
+    platform::Folder held = platform::Folder::Open(top.Path() + "/held");
+    ASSERT_TRUE(held.IsOpen());
+    EXPECT_EQ(held.Path(), top.Path() + "/held");
+    fs::rename(top.Path() + "/held", top.Path() + "/renamed");
+    fs::create_directories(top.Path() + "/held");  // takes the old name: not ours
+    const fs::path old = fs::current_path();
+    fs::current_path(top.Path());
+    struct Case {
+        const platform::Folder* folder;
+        std::string name;
+        bool directory, readable;
+    };
+    const Case cases[] = {
+        {&held, "sub", true, true},
+        {&held, "plain.txt", false, true},
+        {&held, "missing", false, false},
+        {&held, top.Path() + "/renamed/plain.txt", false, true},
+        {&platform::InCurrentDirectory, "renamed/plain.txt", false, true},
+        {&held, "", false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(platform::IsDirectory(*c.folder, c.name), c.directory) << c.name;
+        EXPECT_EQ(platform::CanOpenForReading(*c.folder, c.name), c.readable) << c.name;
+    }
+    platform::File file = platform::File::CreateTruncate(held, "new.Log");
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_TRUE(file.Write("x", 1));
+    EXPECT_EQ(Contents(top.Path() + "/renamed/new.Log"), "x");
+    EXPECT_FALSE(fs::exists(top.Path() + "/held/new.Log"));
+    const platform::Folder sub = held.Sub("sub");
+    EXPECT_TRUE(sub.IsOpen());
+    EXPECT_FALSE(held.Sub("plain.txt").IsOpen());
+    platform::Folder moved = std::move(held);
+    EXPECT_FALSE(held.IsOpen());
+    EXPECT_TRUE(platform::IsDirectory(moved, "sub"));
+    EXPECT_FALSE(platform::Folder::Open(top.Path() + "/missing").IsOpen());
+    fs::current_path(old);
 }
 
 }  // namespace

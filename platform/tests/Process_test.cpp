@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/personality.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,27 +19,18 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/testing/FileText.h"
+#include "platform/testing/TempFolder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using platform::testing::ReadFile;
 
-struct TempFolder {
-    std::string Path;
-    TempFolder() {
-        char pattern[] = "/tmp/quorrin-platform-XXXXXX";
-        Path = mkdtemp(pattern) ? pattern : "";
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(Path, ignored);
-    }
+// Each test's own folder.
+struct TempFolder : platform::testing::TempFolder {
+    TempFolder() : platform::testing::TempFolder("quorrin-platform-") {}
 };
 
 // True when no child of ours has ended unreaped; looks without reaping, so
@@ -56,8 +48,8 @@ bool WaitForFile(const std::string& path) {
 
 TEST(StartDetached, LeavesNoChildBehindAndTheProgramRunsOn) {
     TempFolder dir;
-    ASSERT_FALSE(dir.Path.empty());
-    const std::string out = dir.Path + "/ppid";
+    ASSERT_FALSE(dir.Path().empty());
+    const std::string out = dir.Path() + "/ppid";
     // The program reports its parent once the intermediate child is gone.
     ASSERT_TRUE(platform::StartDetached(
         {"/bin/sh", "-c", "sleep 0.2; echo $PPID > '" + out + ".tmp'; mv '" + out + ".tmp' '" + out + "'"}));
@@ -75,21 +67,82 @@ TEST(StartDetached, FailsWhenTheProgramCannotBeExecuted) {
     EXPECT_TRUE(NoZombieChild());  // the failed starts are reaped too
 }
 
-TEST(StartDetached, RunsInTheCurrentDirectory) {
+// A program runs in the folder it is given (ours without one), a relative
+// program file is looked for there, and our own current directory stays.
+TEST(StartDetached, RunsInTheFolderGivenAndLeavesOursAlone) {
     TempFolder dir;
-    const std::string old = fs::current_path();
-    fs::current_path(dir.Path);
-    ASSERT_TRUE(platform::StartDetached({"/bin/sh", "-c", "pwd > here.tmp; mv here.tmp here"}));
+    fs::create_directory(dir.Path() + "/cwd");
+    fs::create_directory(dir.Path() + "/given");
+    const std::string script = "#!/bin/sh\npwd > \"$1.tmp\"; mv \"$1.tmp\" \"$1\"\n";
+    std::ofstream(dir.Path() + "/given/where") << script;
+    fs::permissions(dir.Path() + "/given/where", fs::perms::owner_all);
+    const platform::Folder given = platform::Folder::Open(dir.Path() + "/given");
+    ASSERT_TRUE(given.IsOpen());
+    struct Case {
+        const char* what;
+        bool (*start)(const std::string& out, const platform::Folder& in);
+        bool inGiven;
+    };
+    const Case cases[] = {
+        {"detached", [](const std::string& out, const platform::Folder&) {
+             return platform::StartDetached({"/bin/sh", "-c", "pwd > '" + out + ".tmp'; mv '" + out + ".tmp' '" + out + "'"});
+         }, false},
+        {"detached in a folder", [](const std::string& out, const platform::Folder& in) {
+             return platform::StartDetached({"/bin/sh", "where", out}, in);
+         }, true},
+        {"process, relative file", [](const std::string& out, const platform::Folder& in) {
+             platform::ProcessHandle handle;
+             const bool started = platform::StartProcess("where", out, false, handle, in);
+             handle.Reset();
+             return started;
+         }, true},
+    };
+    const fs::path old = fs::current_path();
+    fs::current_path(dir.Path() + "/cwd");
+    for (const Case& c : cases) {
+        const std::string out = dir.Path() + "/" + c.what;
+        ASSERT_TRUE(c.start(out, given)) << c.what;
+        EXPECT_EQ(fs::current_path(), dir.Path() + "/cwd") << c.what;
+        ASSERT_TRUE(WaitForFile(out)) << c.what;
+        EXPECT_EQ(ReadFile(out), dir.Path() + (c.inGiven ? "/given" : "/cwd") + "\n") << c.what;
+    }
     fs::current_path(old);
-    ASSERT_TRUE(WaitForFile(dir.Path + "/here"));
-    EXPECT_EQ(ReadFile(dir.Path + "/here"), dir.Path + "\n");
+}
+
+// A started program goes with its starter, also when the starter is killed
+// outright and runs nothing on its way out.
+TEST(StartProcess, TheProgramDiesWithAStarterKilledOutright) {
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    const pid_t starter = fork();
+    ASSERT_GE(starter, 0);
+    if (starter == 0) {
+        close(report[0]);
+        platform::ProcessHandle handle;
+        const int pid = platform::StartProcess("/bin/sleep", "30", false, handle) ? handle.Pid() : -1;
+        if (write(report[1], &pid, sizeof pid) != sizeof pid) _exit(2);
+        for (;;) pause();
+    }
+    close(report[1]);
+    int pid = -1;
+    ASSERT_EQ(read(report[0], &pid, sizeof pid), static_cast<ssize_t>(sizeof pid));
+    close(report[0]);
+    ASSERT_GT(pid, 0);
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    ASSERT_GE(pidfd, 0);
+    ASSERT_EQ(kill(starter, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(starter, &status, 0), starter);
+    pollfd ended{pidfd, POLLIN, 0};
+    EXPECT_EQ(poll(&ended, 1, 10000), 1) << "the program outlived its starter";
+    close(pidfd);
 }
 
 // The program's raised priority is its own: started programs (the viewer,
 // the install script and what that starts) run at normal priority, or idle.
 TEST(StartProcess, StartedProgramsDoNotInheritARaisedPriority) {
     TempFolder dir;
-    const std::string script = dir.Path + "/nice.sh";
+    const std::string script = dir.Path() + "/nice.sh";
     std::ofstream(script) << "#!/bin/sh\nnice > \"$1.tmp\"; mv \"$1.tmp\" \"$1\"\n";
     fs::permissions(script, fs::perms::owner_all);
     const int before = platform::CurrentNiceValue();
@@ -104,7 +157,7 @@ TEST(StartProcess, StartedProgramsDoNotInheritARaisedPriority) {
     const Case cases[] = {
         {"normal", false, false, normal}, {"idle", false, true, "19\n"}, {"detached", true, false, normal}};
     for (const Case& c : cases) {
-        const std::string out = dir.Path + "/" + c.what;
+        const std::string out = dir.Path() + "/" + c.what;
         platform::ProcessHandle handle;
         ASSERT_TRUE(c.detached ? platform::StartDetached({"/bin/sh", script, out})
                                : platform::StartProcess(script, out, c.idle, handle));

@@ -49,6 +49,45 @@ bool SelectDrive(char letter) {
     return ::_chdrive(letter - 'A' + 1) == 0;
 }
 
+namespace {
+
+bool IsAbsolute(const std::string& name) {
+    return !name.empty() && (name[0] == '\\' || name[0] == '/' || (name.size() > 1 && name[1] == ':'));
+}
+
+// Windows keeps no folder open: a name is joined to the folder's path.
+std::string InFolder(const Folder& folder, const std::string& name) {
+    if (!folder.IsOpen() || IsAbsolute(name) || name.empty()) return name;
+    const std::string& base = folder.Path();
+    return IsFolderBreak(base.back()) ? base + name : base + PathSeparator + name;
+}
+
+}  // namespace
+
+Folder Folder::Current() { return Open(GetCurrentDir()); }
+
+Folder Folder::Open(const std::string& path) {
+    Folder folder;
+    if (IsDirectory(path)) folder.path_ = path;
+    return folder;
+}
+
+Folder Folder::Sub(const std::string& name) const { return Open(InFolder(*this, name)); }
+
+bool Folder::IsOpen() const { return !path_.empty(); }
+
+void Folder::Close() { path_.clear(); }
+
+bool IsDirectory(const Folder& folder, const std::string& name) { return IsDirectory(InFolder(folder, name)); }
+
+bool CanOpenForReading(const Folder& folder, const std::string& name) {
+    return CanOpenForReading(InFolder(folder, name));
+}
+
+File File::CreateTruncate(const Folder& folder, const std::string& name) {
+    return CreateTruncate(InFolder(folder, name));
+}
+
 bool IsDirectory(const std::string& path) {
     if (path.empty()) return false;
     const DWORD attributes = ::GetFileAttributesA(path.c_str());

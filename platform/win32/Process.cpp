@@ -46,6 +46,9 @@ std::string Quoted(const std::string& arg) {
     return out + "\"";
 }
 
+// The folder a started program runs in: null for the caller's own.
+const char* FolderOf(const Folder& in) { return in.IsOpen() ? in.Path().c_str() : nullptr; }
+
 }  // namespace
 
 ProcessHandle::~ProcessHandle() { Reset(); }
@@ -79,13 +82,21 @@ void ProcessHandle::Reset() {
 // The argument is the whole command line, as the caller built it: the
 // program's name is not put in front of it.
 bool StartProcess(const std::string& programFile, const std::string& argument, bool idle,
-                  ProcessHandle& handle) {
+                  ProcessHandle& handle, const Folder& in) {
     if (programFile.empty()) return false;
+    // CreateProcessA completes a relative program file from the caller's
+    // current directory, not from the new process's: it is looked for in
+    // `in` by joining it here.
+    const bool relative = !(programFile[0] == '\\' || programFile[0] == '/' ||
+                            (programFile.size() > 1 && programFile[1] == ':'));
+    const std::string program =
+        relative && in.IsOpen() ? in.Path() + (IsFolderBreak(in.Path().back()) ? "" : "\\") + programFile
+                                : programFile;
     STARTUPINFOA startup = CallerStartupInfo();
     PROCESS_INFORMATION started{};
     std::string commandLine = argument;  // CreateProcessA may write into it
     const DWORD flags = CREATE_DEFAULT_ERROR_MODE | (idle ? IDLE_PRIORITY_CLASS : 0);
-    if (!::CreateProcessA(programFile.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+    if (!::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr, FolderOf(in),
                           &startup, &started))
         return false;
     // Said again on the process itself: not every system takes the class
@@ -98,14 +109,14 @@ bool StartProcess(const std::string& programFile, const std::string& argument, b
     return true;
 }
 
-bool StartDetached(const std::vector<std::string>& argv) {
+bool StartDetached(const std::vector<std::string>& argv, const Folder& in) {
     if (argv.empty() || argv[0].empty()) return false;
     std::string commandLine;
     for (const std::string& arg : argv) commandLine += (commandLine.empty() ? "" : " ") + Quoted(arg);
     STARTUPINFOA startup = CallerStartupInfo();
     PROCESS_INFORMATION started{};
     if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
-                          nullptr, &startup, &started))
+                          FolderOf(in), &startup, &started))
         return false;
     // Nothing of it is kept: the handles go, the process runs on.
     ::CloseHandle(started.hThread);
@@ -116,7 +127,7 @@ bool StartDetached(const std::vector<std::string>& argv) {
 // A batch file is not a program: cmd.exe runs it. With /s the outer quotes
 // are taken off whole, so a path with blanks or "&" stays one path; /d
 // keeps the machine's AutoRun commands out of it.
-bool StartBatchFile(const std::string& path) {
+bool StartBatchFile(const std::string& path, const Folder& in) {
     if (path.empty() || path.find('"') != std::string::npos) return false;
     char interpreter[MAX_PATH + 1] = {};
     const DWORD length = ::GetEnvironmentVariableA("ComSpec", interpreter, sizeof interpreter);
@@ -131,7 +142,7 @@ bool StartBatchFile(const std::string& path) {
     STARTUPINFOA startup = CallerStartupInfo();
     PROCESS_INFORMATION started{};
     if (!::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
-                          nullptr, nullptr, &startup, &started))
+                          nullptr, FolderOf(in), &startup, &started))
         return false;
     ::CloseHandle(started.hThread);
     ::CloseHandle(started.hProcess);
