@@ -35,6 +35,20 @@ std::string_view StripSuffix(std::string_view& message, std::string_view note) {
     return note;
 }
 
+// The lost-records note: its prefix and a number.
+std::string_view StripLostNote(std::string_view& message) {
+    std::size_t digits = 0;
+    while (digits < message.size() && digits < 20 && message[message.size() - 1 - digits] >= '0' &&
+           message[message.size() - 1 - digits] <= '9')
+        ++digits;
+    if (digits == 0) return {};
+    std::string_view rest = message.substr(0, message.size() - digits);
+    if (!rest.ends_with(LostNotePrefix)) return {};
+    const std::size_t length = digits + std::strlen(LostNotePrefix);
+    message.remove_suffix(length);
+    return std::string_view(message.data() + message.size(), length);
+}
+
 }  // namespace
 
 bool StartsLogRecord(std::string_view text) {
@@ -67,11 +81,12 @@ std::vector<LogRecord> ReadLogRecords(std::string_view text) {
         r.Stamp = text.substr(start + code + 2, StampLength);
         const std::size_t message = start + code + 2 + StampLength + 2;
         r.Message = message < end ? text.substr(message, end - message) : std::string_view{};
+        const std::string_view lost = StripLostNote(r.Message);
         const std::string_view cpu = StripSuffix(r.Message, CpuTimeNote);
         const std::string_view reinit = StripSuffix(r.Message, ReinitNote);
-        if (!reinit.empty() || !cpu.empty())
-            r.Notes =
-                text.substr(r.Message.data() - text.data() + r.Message.size(), reinit.size() + cpu.size());
+        if (!reinit.empty() || !cpu.empty() || !lost.empty())
+            r.Notes = text.substr(r.Message.data() - text.data() + r.Message.size(),
+                                  reinit.size() + cpu.size() + lost.size());
         records.push_back(r);
     }
     return records;

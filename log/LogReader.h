@@ -10,9 +10,11 @@
 #include <vector>
 
 // The notes a record carries after its message when the log's clock needed
-// a repair (in this order when both).
+// a repair (in this order when both), and then, when records were lost
+// since the last one written, this prefix and their number.
 inline constexpr char ReinitNote[] = "  >>>> HAD TO REINIT ErrorLog TIMER";
 inline constexpr char CpuTimeNote[] = "  >>>> HAD TO USE THE CPU TIME";
+inline constexpr char LostNotePrefix[] = "  >>>> RECORDS LOST BEFORE THIS ONE: ";
 
 struct LogRecord {
     int32_t Code = 0;

@@ -2,14 +2,11 @@
 // Quorrin log -- the record calls (information, line, error, source
 // location), the record stamp with its clock repairs, and message boxes.
 #include <atomic>
-#include <cstdio>
 
 #include "log/LogReader.h"
 #include "log/wexerrorlog.h"
 #include "format/NumberFormat.h"
 #include "speaker/wexspeakerclass.h"
-
-void MakeStartFolderCurrent();  // wexerrorlog.cpp
 
 namespace {
 
@@ -48,14 +45,16 @@ Stamp TakeStamp(wexerrorlog& log) {
     int days = 0, hours = 0, minutes = 0;
     double seconds = 0.0;
     SplitTime(t, days, hours, minutes, seconds);
-    char text[32];
-    std::snprintf(text, sizeof text, "%03d:%02d:%02d:%09.6f", days, hours, minutes, seconds);
-    stamp.Text = text;
+    // Not carried as the caption's text is: 59.9999995 s stamps as 60.000000.
+    stamp.Text = SplitTimeText(days, hours, minutes, seconds);
     return stamp;
 }
 
+std::string LostNote(uint64_t lost) {
+    return LostNotePrefix + std::to_string(lost);
+}
+
 void LogInfo(const std::string& message, int32_t code, bool showBox) {
-    MakeStartFolderCurrent();
     if (!ErrorLog) return;
     try {
         ErrorLog->Write(message, code);

@@ -40,6 +40,10 @@ TEST(LogReader, NotesLineEndsAndStrayLines) {
          "TIME\r\n",
          {"a"},
          {"  >>>> HAD TO REINIT ErrorLog TIMER  >>>> HAD TO USE THE CPU TIME"}},
+        {"000001  045:09:15:02.123456  a\r\n  >>>> HAD TO USE THE CPU TIME  >>>> RECORDS LOST BEFORE THIS ONE: 12\r\n"
+         "000002  045:09:15:02.123456  b: 12\r\n",
+         {"a\r\n", "b: 12"},
+         {"  >>>> HAD TO USE THE CPU TIME  >>>> RECORDS LOST BEFORE THIS ONE: 12", ""}},
         {"000001  045:09:15:02.123456  a\n\n000002  XXX:XX:XX:XX.XXXXXX  b\n", {"a\n", "b"}, {"", ""}},
         {"000001  045:09:15:02.123456  cut", {"cut"}, {""}},
         {"00001  045:09:15:02.123456  short code\r\n1  2\r\n", {}, {}},
