@@ -21,17 +21,6 @@ InstallStarter& Starter() {
     return starter;
 }
 
-// A folder text that begins with a drive letter gets its drive selected
-// first, in either letter case.
-void MakeCurrent(const std::string& folder) {
-    if (folder.size() > 2 && folder[1] == ':') {
-        char letter = folder[0];
-        if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
-        platform::SelectDrive(letter);
-    }
-    platform::SetCurrentDir(folder);
-}
-
 }  // namespace
 
 std::string DriverVersionLine(uint32_t versionNumber) {
@@ -44,8 +33,8 @@ std::string InstallScriptPath(const std::string& startFolder) {
            "WindriverLoad.bat";
 }
 
-bool StartInstallScript(const std::string& scriptPath) {
-    return platform::StartBatchFile(scriptPath);
+bool StartInstallScript(const std::string& scriptPath, const platform::Folder& folder) {
+    return platform::StartBatchFile(scriptPath, folder);
 }
 
 void SetInstallStarterForTesting(InstallStarter starter) { Starter() = std::move(starter); }
@@ -71,24 +60,27 @@ bool CheckDriver() {
 bool InstallDriver() {
     LogText(Attempting, 1);
     const std::string path = InstallScriptPath(StartFolder);
-    if (!platform::CanOpenForReading(path)) {
+    // Reached through the start folder held open, and started in its
+    // DriverTools folder: the program's own current directory is not
+    // changed, which every thread shares.
+    const platform::Folder& start = StartFolderHandle();
+    const std::string tools = "DriverTools";
+    if (!platform::CanOpenForReading(start, tools + platform::PathSeparator + "WindriverLoad.bat")) {
         LogText("    .... Tried to run " + path +
                     "  and it does not exist.  Located on your Install CD and put it here.",
                 1);
         LogText(InstallFailed, 1);
         return false;
     }
-    MakeCurrent(StartFolder + platform::PathSeparator + "DriverTools");
-    const bool started = Starter() ? Starter()(path) : StartInstallScript(path);
+    const platform::Folder folder = start.Sub(tools);
+    const bool started = folder.IsOpen() && (Starter() ? Starter()(path, folder) : StartInstallScript(path, folder));
     if (!started) {
         LogText("    .... Tried to run " + path + "  and it failed", 1);
         LogText(InstallFailed, 1);
-        MakeCurrent(StartFolder);
         return false;
     }
     // The script runs on by itself; only a driver that is up already counts.
     const bool answers = ProbeDriver();
     if (!answers) LogText(InstallFailed, 1);
-    MakeCurrent(StartFolder);
     return answers;
 }

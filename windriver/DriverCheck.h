@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/Files.h"
+
 bool CheckDriver();
 bool InstallDriver();
 
@@ -17,11 +19,11 @@ std::string DriverVersionLine(uint32_t versionNumber);
 std::string InstallScriptPath(const std::string& startFolder);
 
 // Starts the install script and does not wait for it, under the system's
-// command interpreter, in the current directory. True once the interpreter
-// has been executed.
-bool StartInstallScript(const std::string& scriptPath);
+// command interpreter, in `folder`. True once the interpreter has been
+// executed.
+bool StartInstallScript(const std::string& scriptPath, const platform::Folder& folder);
 
 // Tests put their own start in place of StartInstallScript; an empty one
 // restores it.
-using InstallStarter = std::function<bool(const std::string& scriptPath)>;
+using InstallStarter = std::function<bool(const std::string& scriptPath, const platform::Folder& folder)>;
 void SetInstallStarterForTesting(InstallStarter starter);

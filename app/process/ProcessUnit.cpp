@@ -43,7 +43,6 @@ void ShowLogViewer() {
         const std::string folder = StartFolder + platform::PathSeparator;
         KillProgram(ViewerProcess);
         const std::string commandLine = folder + ProgramNameForLog + "." + LogExtension;
-        platform::SetCurrentDir(StartFolder);
         if (RunProgram(ViewerProgramFile, commandLine, true, ViewerProcess)) return;
         BeepError();
         LogInfo(std::string("Could Not Find ") + ViewerProgramFile +
@@ -58,10 +57,12 @@ void ShowLogViewer() {
     }
 }
 
+// A relative file resolves against the start folder, never PATH, and the
+// program runs there: as if the start folder were the current directory,
+// which is left as it is.
 bool RunProgram(const std::string& programFile, const std::string& commandLine, bool idleStart,
                 ProcessRecord& record) {
-    // A relative file resolves against the current directory, never PATH.
-    return platform::StartProcess(programFile, commandLine, idleStart, record.Handle);
+    return platform::StartProcess(programFile, commandLine, idleStart, record.Handle, StartFolderHandle());
 }
 
 void KillProgram(ProcessRecord& record) {

@@ -147,7 +147,7 @@ TEST_F(DriverCheckTest, DriverAnswersGivesThreeRecordsAndNoInstall) {
     TestBus bus(EmptyBus);
     bus.Use();
     int starts = 0;
-    SetInstallStarterForTesting([&](const std::string&) { return ++starts, true; });
+    SetInstallStarterForTesting([&](const std::string&, const platform::Folder&) { return ++starts, true; });
     WriteScript("exit 0\n");
     EXPECT_TRUE(CheckDriver());
     EXPECT_EQ(CheckMessages(), (std::vector<std::string>{Sep, "WINDRIVER Version 11.10", Sep}));
@@ -156,8 +156,8 @@ TEST_F(DriverCheckTest, DriverAnswersGivesThreeRecordsAndNoInstall) {
 
 TEST_F(DriverCheckTest, AbsentWithoutScriptEndsAfterFourRecords) {
     std::optional<std::string> cwdAtStart;
-    SetInstallStarterForTesting([&](const std::string&) {
-        cwdAtStart = platform::GetCurrentDir();
+    SetInstallStarterForTesting([&](const std::string&, const platform::Folder& folder) {
+        cwdAtStart = folder.Path();
         return true;
     });
     EXPECT_FALSE(CheckDriver());
@@ -185,8 +185,8 @@ TEST_F(DriverCheckTest, ScriptThatCannotBeStartedGivesStartFailedRecords) {
     WriteScript("exit 0\n");
     // The system's shell missing: the same start, with an interpreter that
     // is not there.
-    SetInstallStarterForTesting([](const std::string& path) {
-        return platform::StartDetached({"/nonexistent/bin/sh", path});
+    SetInstallStarterForTesting([](const std::string& path, const platform::Folder& folder) {
+        return platform::StartDetached({"/nonexistent/bin/sh", path}, folder);
     });
     EXPECT_FALSE(CheckDriver());
     EXPECT_EQ(CheckMessages(),
@@ -213,8 +213,8 @@ TEST_F(DriverCheckTest, ScriptThatBringsTheDriverUpAtOnceCounts) {
     // An installer so quick that the driver is up before the second probe.
     std::optional<TestBus> bus;
     std::string cwdAtStart, pathGiven;
-    SetInstallStarterForTesting([&](const std::string& path) {
-        cwdAtStart = platform::GetCurrentDir();
+    SetInstallStarterForTesting([&](const std::string& path, const platform::Folder& folder) {
+        cwdAtStart = folder.Path();
         pathGiven = path;
         bus.emplace(EmptyBus);
         bus->Use();

@@ -238,7 +238,7 @@ TEST_F(ProcessUnitTest, ViewerIsFoundInTheStartFolderWhateverTheCurrentDirectory
     ASSERT_TRUE(platform::SetCurrentDir(folder_ + "/elsewhere"));
     ShowLogViewer();
     EXPECT_FALSE(ViewerProcess.Handle.Empty());
-    EXPECT_EQ(platform::GetCurrentDir(), folder_);
+    EXPECT_EQ(platform::GetCurrentDir(), folder_ + "/elsewhere") << "the process's current directory is left alone";
 }
 
 TEST_F(ProcessUnitTest, ChildGetsNoDescriptorsBeyondTheStandardThree) {
