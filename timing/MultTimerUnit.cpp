@@ -2,17 +2,11 @@
 // Quorrin timing -- the timer thread and its lock-free readings.
 #include "timing/MultTimerUnit.h"
 
-#include <cmath>
-
 #include "platform/Clock.h"
-#include "timing/TimeUnit.h"
 
 bormulttimerclass::bormulttimerclass(bool createSuspended) {
     platform::RequestTimerPeriod();
-    // Rebase: fixed before the thread exists, read-only afterwards.
-    counterPeriod_ = 1.0 / static_cast<double>(platform::CounterFrequency());
-    counterAtBase_ = static_cast<double>(platform::CounterValue());
-    baseReading_ = TimeOfYear();
+    base_.Rebase();
     started_ = !createSuspended;
     thread_ = std::thread([this] { Execute(); });
 }
@@ -44,14 +38,4 @@ void bormulttimerclass::Execute() {
     } while (!terminate_.load());
 }
 
-double bormulttimerclass::ElapsedSinceBase() {
-    const double now = static_cast<double>(platform::CounterValue());
-    double span = now - counterAtBase_;
-    if (span < 0.0) span = counterAtBase_ - now;
-    const double elapsed = span * counterPeriod_;
-    // A counter without a frequency would make this a fault on the original
-    // platform; the reading then stands at one second past its base.
-    return std::isfinite(elapsed) ? elapsed : 1.0;
-}
-
-double bormulttimerclass::GetTime() { return ElapsedSinceBase() + baseReading_; }
+double bormulttimerclass::GetTime() { return base_.ElapsedSinceBase() + base_.BaseReading; }

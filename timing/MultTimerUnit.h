@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include "timing/TimeUnit.h"
+
 class bormulttimerclass {
 public:
     // A suspended object's thread waits for Resume (or for destruction)
@@ -25,11 +27,8 @@ public:
 
 private:
     void Execute();
-    double ElapsedSinceBase();
 
-    double counterPeriod_ = 0.0;
-    double baseReading_ = 0.0;
-    double counterAtBase_ = 0.0;
+    ClockBase base_;  // fixed before the thread exists, read-only afterwards
     std::atomic<bool> terminate_{false};
     std::atomic<long> sleeps_{0};
     std::mutex startLock_;

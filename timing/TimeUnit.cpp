@@ -102,9 +102,31 @@ std::string ElapsedText(double x) {
             }
         }
     }
+    return SplitTimeText(days, hours, minutes, seconds);
+}
+
+std::string SplitTimeText(int days, int hours, int minutes, double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%03d:%02d:%02d:%09.6f", days, hours, minutes, seconds);
     return text;
+}
+
+void ClockBase::Rebase() {
+    const int64_t frequency = platform::CounterFrequency();
+    // A counter without a frequency has no period: every span then counts as
+    // the faulted computation, one second (ElapsedSinceBase).
+    CounterPeriod =
+        frequency > 0 ? 1.0 / static_cast<double>(frequency) : std::numeric_limits<double>::infinity();
+    CounterAtBase = static_cast<double>(platform::CounterValue());
+    BaseReading = TimeOfYear();
+}
+
+double ClockBase::ElapsedSinceBase() const {
+    const double now = static_cast<double>(platform::CounterValue());
+    double span = now - CounterAtBase;
+    if (span < 0.0) span = CounterAtBase - now;  // a counter that runs back still gives a span
+    const double elapsed = span * CounterPeriod;
+    return std::isfinite(elapsed) ? elapsed : 1.0;
 }
 
 Ctimeclass::Ctimeclass() {
@@ -129,23 +151,9 @@ Ctimerclass::~Ctimerclass() {
     platform::ReleaseTimerPeriod();
 }
 
-void Ctimerclass::Rebase() {
-    const int64_t frequency = platform::CounterFrequency();
-    // A counter without a frequency has no period: every span then counts as
-    // the faulted computation, one second (ElapsedSinceBase).
-    counterPeriod_ =
-        frequency > 0 ? 1.0 / static_cast<double>(frequency) : std::numeric_limits<double>::infinity();
-    counterAtBase_ = static_cast<double>(platform::CounterValue());
-    baseReading_ = TimeOfYear();
-}
+void Ctimerclass::Rebase() { base_.Rebase(); }
 
-double Ctimerclass::ElapsedSinceBase() {
-    const double now = static_cast<double>(platform::CounterValue());
-    double span = now - counterAtBase_;
-    if (span < 0.0) span = counterAtBase_ - now;
-    const double elapsed = span * counterPeriod_;
-    return std::isfinite(elapsed) ? elapsed : 1.0;
-}
+double Ctimerclass::ElapsedSinceBase() { return base_.ElapsedSinceBase(); }
 
 double Ctimerclass::GetTime() {
     if (!lock_) return -1.0;
@@ -153,7 +161,7 @@ double Ctimerclass::GetTime() {
     // half-done, so it is taken like any other.
     const platform::WaitResult result = lock_->Wait(30);
     if (result != platform::WaitResult::Acquired && result != platform::WaitResult::Abandoned) return -1.0;
-    const double reading = ElapsedSinceBase() + baseReading_;
+    const double reading = base_.ElapsedSinceBase() + base_.BaseReading;
     lock_->Release();
     return reading;
 }

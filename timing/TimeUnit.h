@@ -19,6 +19,21 @@ bool SplitTime(double x, int& days, int& hours, int& minutes, double& seconds);
 
 // "%03d:%02d:%02d:%09.6f", or "XXX:XX:XX:XX.XXXXXX" for an invalid reading.
 std::string ElapsedText(double x);
+// The same form of a reading already split, as it is: the log's record stamp.
+std::string SplitTimeText(int days, int hours, int minutes, double seconds);
+
+// A reading's base: local time of year at one moment and the counter then.
+// Both clocks compute their readings from it.
+struct ClockBase {
+    double BaseReading = 0.0;    // seconds of the year at the base moment
+    double CounterPeriod = 0.0;  // seconds per count
+    double CounterAtBase = 0.0;  // counts
+
+    void Rebase();
+    // Seconds the counter has run since the base moment; 1.0 when that
+    // cannot be computed (a counter without a frequency).
+    double ElapsedSinceBase() const;
+};
 
 // The time-of-year base: holds a 1 ms timer period request for its life.
 class Ctimeclass {
@@ -42,8 +57,6 @@ public:
     platform::NamedMutex& LockForTesting() { return *lock_; }
 
 private:
-    double baseReading_ = 0.0;
-    double counterPeriod_ = 0.0;
-    double counterAtBase_ = 0.0;
+    ClockBase base_;
     std::unique_ptr<platform::NamedMutex> lock_;
 };
