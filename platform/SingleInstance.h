@@ -19,11 +19,13 @@ class SingleInstance {
 public:
     SingleInstance() = default;
     ~SingleInstance() { Release(); }
-    SingleInstance(SingleInstance&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    SingleInstance(SingleInstance&& other) noexcept
+        : fds_{std::exchange(other.fds_[0], -1), std::exchange(other.fds_[1], -1)} {}
     SingleInstance& operator=(SingleInstance&& other) noexcept {
         if (this != &other) {
             Release();
-            fd_ = std::exchange(other.fd_, -1);
+            fds_[0] = std::exchange(other.fds_[0], -1);
+            fds_[1] = std::exchange(other.fds_[1], -1);
         }
         return *this;
     }
@@ -34,11 +36,19 @@ public:
     // backslash; not "." or "..").
     // A claim already held by this object is given up first.
     ClaimResult Claim(const std::string& name);
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const { return fds_[0] >= 0; }
     void Release();
 
 private:
-    int fd_ = -1;
+    // The claim's handles: on Linux a lock in each of the user's places that
+    // could be had, the first always held while the claim is.
+    int fds_[2] = {-1, -1};
 };
+
+// Where the claims are kept follows from the user id alone, below the root
+// folder "/". Tests give their runs a root of their own: in this process
+// with the call below (an empty text restores the default), for the
+// programs they start through $QUORRIN_INSTANCE_ROOT.
+void SetInstanceRootForTesting(const std::string& root);
 
 }  // namespace platform

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "driver/testing/TestBus.h"
+#include "platform/testing/FileText.h"
 #include "platform/testing/RuntimeFolder.h"
 #include "platform/testing/TempFolder.h"
 #include "platform/testing/linux/ShellRun.h"
@@ -27,12 +28,7 @@ struct ProgramRun {
     std::string Out, Err;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using platform::testing::ReadFile;
 
 void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -48,7 +44,7 @@ protected:
     std::string In(const std::string& name) const { return dir + "/" + name; }
     ProgramRun Start(const std::string& program, const std::string& arguments) const {
         const auto shell =
-            platform::testing::RunInFolder(dir, "XDG_RUNTIME_DIR='" + runtime_.Path() + "' exec '" + program +
+            platform::testing::RunInFolder(dir, runtime_.Assignment() + " exec '" + program +
                                                     "' " + arguments + " 2>'" + dir + "/stderr'");
         return ProgramRun{shell.Status, shell.Out, ReadFile(dir + "/stderr")};
     }

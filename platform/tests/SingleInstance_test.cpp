@@ -24,15 +24,16 @@ using platform::SingleInstance;
 
 namespace {
 
-// Every claim of these tests lands in a runtime folder of their own.
+// Every claim of these tests lands below a root of their own.
 class OwnRuntimeFolder : public ::testing::Environment {
 public:
     void SetUp() override { folder_.Use(); }
+    const std::string& Path() const { return folder_.Path(); }
 
 private:
     platform::testing::RuntimeFolder folder_;
 };
-[[maybe_unused]] const auto* const runtime = ::testing::AddGlobalTestEnvironment(new OwnRuntimeFolder);
+const auto* const runtime = static_cast<OwnRuntimeFolder*>(::testing::AddGlobalTestEnvironment(new OwnRuntimeFolder));
 
 // A name no other test process (or a running Quorrin) uses.
 std::string UniqueName(const char* what) {
@@ -170,33 +171,79 @@ TEST(SingleInstance, StartedProgramsDoNotInheritTheClaim) {
     Reap(child);
 }
 
-// A runtime folder another user owns or can write is passed over: whoever
-// can make the file there could hold or fake the claim.
-TEST(SingleInstance, ARuntimeFolderOthersCouldWriteIsNotUsed) {
+// The guard's places follow from the user id alone: a place another user
+// owns or could write is passed over, one is enough, none leaves the
+// program unguarded (Failed, never refused).
+TEST(SingleInstance, OnlyTheUsersOwnPlacesHoldTheClaim) {
     const passwd* nobody = ::getpwnam("nobody");
+    const bool canHandOver = ::geteuid() == 0 && nobody != nullptr;
+    enum class Spoil { None, OpenToAll, Nobodys, Link };
     struct Case {
         const char* what;
-        mode_t mode;
-        bool foreignOwner;
+        Spoil tmp, run;
+        bool inTmp, inRun;
+        ClaimResult expected;
     };
-    const Case cases[] = {{"writable by all", 0777, false}, {"nobody's", 0700, true}};
+    const Case cases[] = {
+        {"both places", Spoil::None, Spoil::None, true, true, ClaimResult::Claimed},
+        {"runtime folder writable by all", Spoil::None, Spoil::OpenToAll, true, false, ClaimResult::Claimed},
+        {"runtime folder nobody's", Spoil::None, Spoil::Nobodys, true, false, ClaimResult::Claimed},
+        {"tmp folder made by nobody first", Spoil::Nobodys, Spoil::None, false, true, ClaimResult::Claimed},
+        {"tmp folder a link to one of ours", Spoil::Link, Spoil::None, false, true, ClaimResult::Claimed},
+        {"neither", Spoil::OpenToAll, Spoil::OpenToAll, false, false, ClaimResult::Failed},
+    };
+    const uid_t me = ::geteuid();
     for (const Case& c : cases) {
-        if (c.foreignOwner && (::geteuid() != 0 || nobody == nullptr)) continue;
-        platform::testing::RuntimeFolder folder(c.foreignOwner ? nobody->pw_uid : ::geteuid(),
-                                                c.foreignOwner ? nobody->pw_gid : ::getegid());
-        ::chmod(folder.Path().c_str(), c.mode);
-        folder.Use();
-        const std::string name = UniqueName("Foreign");
+        if ((c.tmp == Spoil::Nobodys || c.run == Spoil::Nobodys) && !canHandOver) continue;
+        platform::testing::RuntimeFolder root;
+        platform::SetInstanceRootForTesting(root.Path());
+        const std::string tmp = root.TmpFolder(me), run = root.UserFolder(me);
+        switch (c.tmp) {
+            case Spoil::None: break;
+            case Spoil::OpenToAll: ASSERT_EQ(::mkdir(tmp.c_str(), 0777), 0); ::chmod(tmp.c_str(), 0777); break;
+            case Spoil::Nobodys: ASSERT_EQ(::mkdir(tmp.c_str(), 0700), 0); ASSERT_EQ(::chown(tmp.c_str(), nobody->pw_uid, nobody->pw_gid), 0); break;
+            case Spoil::Link: ASSERT_EQ(::symlink(run.c_str(), tmp.c_str()), 0); break;
+        }
+        switch (c.run) {
+            case Spoil::None: case Spoil::Link: break;
+            case Spoil::OpenToAll: ::chmod(run.c_str(), 0777); break;
+            case Spoil::Nobodys: ASSERT_EQ(::chown(run.c_str(), nobody->pw_uid, nobody->pw_gid), 0); break;
+        }
+        const std::string name = UniqueName("Places");
         SingleInstance guard;
-        EXPECT_NE(guard.Claim(name), ClaimResult::AlreadyClaimed) << c.what;
-        EXPECT_FALSE(std::filesystem::exists(folder.Path() + "/" + name)) << c.what;
-        guard.Release();
-        // It went to this user's fallback folder instead.
-        const std::string uid = std::to_string(::geteuid());
-        for (const std::string& fallback : {"/run/user/" + uid, "/tmp/quorrin-" + uid}) {
-            ::unlink((fallback + "/" + name).c_str());
+        EXPECT_EQ(guard.Claim(name), c.expected) << c.what;
+        EXPECT_EQ(std::filesystem::exists(root.Path() + "/tmp/quorrin-" + std::to_string(me) + "/" + name) &&
+                      c.tmp != Spoil::Link,
+                  c.inTmp)
+            << c.what;
+        EXPECT_EQ(std::filesystem::exists(run + "/" + name), c.inRun || c.tmp == Spoil::Link) << c.what;
+        if (c.expected == ClaimResult::Claimed) {
+            SingleInstance second;
+            EXPECT_EQ(second.Claim(name), ClaimResult::AlreadyClaimed) << c.what;
         }
     }
+    platform::SetInstanceRootForTesting(runtime->Path());
+}
+
+// A copy meets the guard whatever its environment, and also when one of the
+// places has gone since the first copy started (its login ended).
+TEST(SingleInstance, EveryCopyMeetsTheSameGuard) {
+    platform::testing::RuntimeFolder root;
+    platform::SetInstanceRootForTesting(root.Path());
+    const std::string name = UniqueName("Same");
+    SingleInstance first;
+    ASSERT_EQ(first.Claim(name), ClaimResult::Claimed);
+    platform::testing::RuntimeFolder elsewhere;
+    ::setenv("XDG_RUNTIME_DIR", elsewhere.UserFolder(::geteuid()).c_str(), 1);
+    SingleInstance second;
+    EXPECT_EQ(second.Claim(name), ClaimResult::AlreadyClaimed) << "another $XDG_RUNTIME_DIR";
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(second.Claim(name), ClaimResult::AlreadyClaimed) << "no $XDG_RUNTIME_DIR";
+    std::filesystem::remove_all(root.UserFolder(::geteuid()));
+    EXPECT_EQ(second.Claim(name), ClaimResult::AlreadyClaimed) << "the runtime folder gone";
+    first.Release();
+    EXPECT_EQ(second.Claim(name), ClaimResult::Claimed);
+    platform::SetInstanceRootForTesting(runtime->Path());
 }
 
 }  // namespace

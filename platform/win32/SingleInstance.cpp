@@ -19,11 +19,14 @@ int FromHandle(HANDLE handle) { return static_cast<int>(reinterpret_cast<intptr_
 }  // namespace
 
 void SingleInstance::Release() {
-    if (fd_ >= 0) {
-        ::CloseHandle(AsHandle(fd_));
-        fd_ = -1;
+    if (fds_[0] >= 0) {
+        ::CloseHandle(AsHandle(fds_[0]));
+        fds_[0] = -1;
     }
 }
+
+// The session's own namespace is the guard's place here: nothing to move.
+void SetInstanceRootForTesting(const std::string&) {}
 
 ClaimResult SingleInstance::Claim(const std::string& name) {
     Release();
@@ -40,7 +43,7 @@ ClaimResult SingleInstance::Claim(const std::string& name) {
         ::CloseHandle(h);
         return ClaimResult::AlreadyClaimed;
     }
-    fd_ = FromHandle(h);
+    fds_[0] = FromHandle(h);
     return ClaimResult::Claimed;
 }
 

@@ -21,6 +21,7 @@
 
 #include "driver/testing/StalledDriver.h"
 #include "driver/testing/TestBus.h"
+#include "platform/testing/FileText.h"
 #include "platform/testing/RuntimeFolder.h"
 #include "platform/testing/TempFolder.h"
 #include "platform/testing/linux/ShellRun.h"
@@ -49,17 +50,12 @@ protected:
     platform::testing::RuntimeFolder runtime_;
     ProgramRun Start(const std::string& arguments, const std::string& environment = "") {
         const auto shell = platform::testing::RunInFolder(
-            dir, "XDG_RUNTIME_DIR='" + runtime_.Path() + "' " + environment + " exec '" +
+            dir, runtime_.Assignment() + " " + environment + " exec '" +
                      BuiltProgram("quorrin-sniff") + "' " + arguments + " 2>'" + dir + "/stderr'");
         return ProgramRun{shell.Status, shell.Out, ReadText(dir + "/Quorrin.Log")};
     }
     std::string Errors() const { return ReadText(dir + "/stderr"); }
-    static std::string ReadText(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    static std::string ReadText(const std::string& path) { return platform::testing::ReadFile(path); }
     // A copy started without waiting for it, its output in `name`.out and
     // `name`.err; Reap gives its wait status.
     pid_t Launch(const std::string& name, const std::vector<std::string>& arguments) {
@@ -69,7 +65,7 @@ protected:
         const int out = ::open((dir + "/" + name + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = ::open((dir + "/" + name + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (::chdir(dir.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(120);
-        ::setenv("XDG_RUNTIME_DIR", runtime_.Path().c_str(), 1);
+        ::setenv("QUORRIN_INSTANCE_ROOT", runtime_.Path().c_str(), 1);
         ::signal(SIGINT, SIG_DFL);  // as from a terminal, whatever ran these tests
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
