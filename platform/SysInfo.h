@@ -43,6 +43,8 @@ MemoryStatus MemoryStatusFrom(const std::string& meminfo, uint64_t addressSpace,
 
 // Drives: the mounted file systems stand in for the letters from C on.
 struct Mount {
+    unsigned Id = 0;        // the mount's own number and that of the mount it sits on
+    unsigned ParentId = 0;
     std::string MountPoint;
     std::string FsType;
     std::string Source;
@@ -52,7 +54,8 @@ struct Mount {
 };
 std::vector<Mount> ParseMountInfo(const std::string& mountinfo);
 // The mounts that get letters, in letter order: "/" first, then every other
-// file system on a block device or the network, once each.
+// file system on a block device or the network that is in view (not mounted
+// over, nor below a folder something was mounted over later), once each.
 std::vector<Mount> DriveMounts(const std::vector<Mount>& mounts);
 // The drive-type number of a file system (2 removable, 3 fixed, 4 remote,
 // 5 CD-ROM, 6 RAM disk).

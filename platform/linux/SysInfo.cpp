@@ -200,6 +200,10 @@ std::vector<Mount> ParseMountInfo(const std::string& mountinfo) {
         if (field != "-") continue;
         Mount m;
         if (!(fields >> m.FsType >> m.Source)) continue;
+        std::size_t at = 0;
+        m.Id = LeadingNumber(id, at);
+        at = 0;
+        m.ParentId = LeadingNumber(parent, at);
         std::size_t colon = dev.find(':');
         if (colon == std::string::npos) continue;
         std::size_t pos = 0;
@@ -214,6 +218,42 @@ std::vector<Mount> ParseMountInfo(const std::string& mountinfo) {
     return mounts;
 }
 
+namespace {
+
+// True when `folder` is `point` or a folder above it.
+bool Covers(const std::string& folder, const std::string& point) {
+    if (folder == "/" || folder == point) return true;
+    return point.size() > folder.size() && point.compare(0, folder.size(), folder) == 0 && point[folder.size()] == '/';
+}
+
+bool IsAncestor(const std::vector<Mount>& mounts, const Mount& of, unsigned id) {
+    unsigned parent = of.ParentId;
+    for (std::size_t step = 0; step < mounts.size(); ++step) {  // bounded: a loop in the list ends too
+        if (parent == id) return true;
+        const Mount* next = nullptr;
+        for (const Mount& m : mounts)
+            if (m.Id == parent) next = &m;
+        if (next == nullptr || next->Id == next->ParentId) return false;
+        parent = next->ParentId;
+    }
+    return false;
+}
+
+// mountinfo lists mounts in the order they were made. A mount is out of
+// view when one made later sits on its folder or on a folder above it
+// without sitting inside it: a file system mounted over another one, or
+// over the folder that held it.
+std::vector<bool> InView(const std::vector<Mount>& mounts) {
+    std::vector<bool> view(mounts.size(), true);
+    for (std::size_t i = 0; i < mounts.size(); ++i)
+        for (std::size_t j = i + 1; j < mounts.size() && view[i]; ++j)
+            if (Covers(mounts[j].MountPoint, mounts[i].MountPoint) && !IsAncestor(mounts, mounts[i], mounts[j].Id))
+                view[i] = false;
+    return view;
+}
+
+}  // namespace
+
 std::vector<Mount> DriveMounts(const std::vector<Mount>& mounts) {
     std::vector<Mount> drives;
     auto seen = [&](const Mount& m) {
@@ -221,13 +261,17 @@ std::vector<Mount> DriveMounts(const std::vector<Mount>& mounts) {
             if (d.DevMajor == m.DevMajor && d.DevMinor == m.DevMinor) return true;
         return false;
     };
-    // The last mount on "/" is the one in view.
-    for (auto it = mounts.rbegin(); it != mounts.rend(); ++it)
-        if (it->MountPoint == "/") {
-            drives.push_back(*it);
-            break;
-        }
-    for (const Mount& m : mounts) {
+    const std::vector<bool> view = InView(mounts);
+    // The mount on "/" in view; should the list say none is, the last.
+    const Mount* root = nullptr;
+    for (std::size_t i = 0; i < mounts.size(); ++i)
+        if (mounts[i].MountPoint == "/" && view[i]) root = &mounts[i];
+    for (auto it = mounts.rbegin(); root == nullptr && it != mounts.rend(); ++it)
+        if (it->MountPoint == "/") root = &*it;
+    if (root != nullptr) drives.push_back(*root);
+    for (std::size_t i = 0; i < mounts.size(); ++i) {
+        const Mount& m = mounts[i];
+        if (!view[i]) continue;
         if (m.MountPoint == "/" || m.Root != "/") continue;  // bind mounts of a part
         bool block = m.Source.rfind("/dev/", 0) == 0 && m.DevMajor != 0;
         if (!block && !IsNetworkFs(m.FsType)) continue;

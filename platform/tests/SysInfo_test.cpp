@@ -91,6 +91,41 @@ TEST(DriveMounts, RootFirstThenRealFileSystemsOnce) {
     EXPECT_EQ(points, (std::vector<std::string>{"/", "/home", "/mnt/nfs", "/media/My Disc"}));
 }
 
+// A file system mounted over another, or over the folder that held one,
+// hides it: only the mount in view gets a letter.
+TEST(DriveMounts, OnlyTheMountInViewCounts) {
+    struct Case {
+        const char* what;
+        std::string mountinfo;
+        std::vector<std::string> sources;
+    };
+    const std::string root = "1 0 8:0 / / rw - ext4 /dev/sda rw\n";
+    const Case cases[] = {
+        {"mounted over", root + "2 1 8:1 / /mnt rw - ext4 /dev/sdb1 rw\n3 2 8:2 / /mnt rw - ext4 /dev/sdc1 rw\n",
+         {"/dev/sda", "/dev/sdc1"}},
+        {"under a folder mounted over", root + "2 1 8:1 / /mnt/usb rw - vfat /dev/sdb1 rw\n"
+                                               "3 1 8:2 / /mnt rw - ext4 /dev/sdc1 rw\n",
+         {"/dev/sda", "/dev/sdc1"}},
+        {"inside a later mount", root + "2 1 8:2 / /mnt rw - ext4 /dev/sdc1 rw\n"
+                                        "3 2 8:1 / /mnt/usb rw - vfat /dev/sdb1 rw\n",
+         {"/dev/sda", "/dev/sdc1", "/dev/sdb1"}},
+        {"hidden below a hidden one", root + "2 1 8:1 / /mnt rw - ext4 /dev/sdb1 rw\n"
+                                             "3 2 8:2 / /mnt/a rw - ext4 /dev/sdc1 rw\n"
+                                             "4 2 8:3 / /mnt rw - ext4 /dev/sdd1 rw\n",
+         {"/dev/sda", "/dev/sdd1"}},
+        {"the root mounted over", root + "2 1 8:1 / /home rw - ext4 /dev/sdb1 rw\n"
+                                         "3 1 0:30 / / rw - overlay overlay rw\n",
+         {"overlay"}},
+        {"a sibling folder", root + "2 1 8:1 / /mnt rw - ext4 /dev/sdb1 rw\n3 1 8:2 / /mnt2 rw - ext4 /dev/sdc1 rw\n",
+         {"/dev/sda", "/dev/sdb1", "/dev/sdc1"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> sources;
+        for (const auto& d : platform::DriveMounts(platform::ParseMountInfo(c.mountinfo))) sources.push_back(d.Source);
+        EXPECT_EQ(sources, c.sources) << c.what;
+    }
+}
+
 TEST(DriveMounts, RootAlwaysGetsCWhateverItIs) {
     auto drives = platform::DriveMounts(platform::ParseMountInfo("1 0 0:30 / / rw - overlay overlay rw\n"));
     ASSERT_EQ(drives.size(), 1u);
