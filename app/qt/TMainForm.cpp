@@ -48,8 +48,6 @@ void Paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
     widget->setAutoFillBackground(true);
 }
 
-constexpr QSize ClientDesign(497, 457);
-
 }  // namespace
 
 TMainForm::TMainForm(ShellServices& services) : model_(*this, services) {
@@ -111,31 +109,31 @@ void TMainForm::BuildForm() {
     setTabOrder(ButtonSniff, Panel4);
     ButtonSniff->setFocus();
 
-    // Panel4 is docked to the bottom and, like the memo inside it, keeps its
-    // distance to all four sides; the button stretches with the width.
-    anchored_ = {
-        {ButtonSniff, QRect(152, 6, 165, 25), ClientDesign, true, false},
-        {Panel4, QRect(0, 46, 497, 411), ClientDesign, true, true},
-        {MemoSnif, QRect(6, 6, 486, 401), QSize(497, 411), true, true},
-    };
-
     client_->installEventFilter(this);
     Panel4->installEventFilter(this);
-    move(972, 393);
-    resize(ClientDesign.width(), ClientDesign.height() + MainMenu1->sizeHint().height());
+    move(FormLeft, FormTop);
+    resize(ClientDesignWidth, ClientDesignHeight + MainMenu1->sizeHint().height());
     // Lay the form out now, so that it has its designed geometry from
     // construction on rather than from its first showing.
     layout()->activate();
     PlaceComponents();
 }
 
+QWidget* TMainForm::Widget(FormComponent component) const {
+    switch (component) {
+        case FormComponent::ButtonSniff: return ButtonSniff;
+        case FormComponent::Panel4: return Panel4;
+        case FormComponent::MemoSnif: return MemoSnif;
+    }
+    return nullptr;
+}
+
 void TMainForm::PlaceComponents() {
-    for (const Anchored& a : anchored_) {
-        const QSize parent = a.widget->parentWidget()->size();
-        const int width = a.right ? parent.width() - (a.parentDesign.width() - a.design.width()) : a.design.width();
-        const int height =
-            a.bottom ? parent.height() - (a.parentDesign.height() - a.design.height()) : a.design.height();
-        a.widget->setGeometry(a.design.x(), a.design.y(), std::max(0, width), std::max(0, height));
+    for (const AnchoredComponent& a : FormLayout) {
+        QWidget* widget = Widget(a.Component);
+        const QSize parent = widget->parentWidget()->size();
+        const FormRect r = PlaceInParent(a, parent.width(), parent.height());
+        widget->setGeometry(r.Left, r.Top, r.Width, r.Height);
     }
 }
 

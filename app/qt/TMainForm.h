@@ -4,11 +4,9 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QRect>
-#include <QSize>
 #include <string>
-#include <vector>
 
+#include "app/shell/FormGeometry.h"
 #include "app/shell/MainWindowModel.h"
 
 class QAction;
@@ -42,17 +40,8 @@ private:
     void ShowPlainBox(const std::string& caption, const std::string& text) override;
 
     void BuildForm();
+    QWidget* Widget(FormComponent component) const;
     void PlaceComponents();
-
-    // A component's rectangle as designed and the sides it keeps its
-    // distance to when its parent is resized.
-    struct Anchored {
-        QWidget* widget;
-        QRect design;
-        QSize parentDesign;
-        bool right;   // stretches with the parent's width
-        bool bottom;  // stretches with the parent's height
-    };
 
     QWidget* client_ = nullptr;
     QPushButton* ButtonSniff = nullptr;
@@ -62,7 +51,6 @@ private:
     QAction* MenuViewErrorLog = nullptr;
     QFrame* Panel4 = nullptr;
     QPlainTextEdit* MemoSnif = nullptr;
-    std::vector<Anchored> anchored_;
 
     MainWindowModel model_;
 };

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "sniffer/SnifferUnit.h"
+
 // Texts the window shows.
 inline constexpr char InitialCaption[] = "MainForm";
 inline constexpr char SniffButtonCaption[] = "Sniff The PCI Bus";
@@ -21,7 +23,7 @@ inline constexpr char RunFailCaption[] = "RUN FAIL";
 inline constexpr int WM_AFTERSHOW = 0x7FFF;
 inline constexpr int MasterTimerIntervalMs = 10;
 inline constexpr double TitleRefreshSeconds = 0.2;
-inline constexpr unsigned SniffCapacity = 100;
+inline constexpr unsigned SniffCapacity = PciTableCapacity;  // the sniff asks for the table's worth
 
 // "Corvane PCI Sniffer    Ver 1.2   " followed by the reading's clock text.
 std::string TitleText(double reading);

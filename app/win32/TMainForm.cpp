@@ -89,25 +89,31 @@ void TMainForm::BuildForm() {
     // this system's frame, caption and menu bar.
     RECT outer{0, 0, ClientDesignWidth, ClientDesignHeight};
     AdjustWindowRectEx(&outer, FormStyle, TRUE, FormExStyle);
-    hwnd_ = CreateWindowExA(FormExStyle, MainFormClassName, InitialCaption, FormStyle, 972, 393,
+    hwnd_ = CreateWindowExA(FormExStyle, MainFormClassName, InitialCaption, FormStyle, FormLeft, FormTop,
                             outer.right - outer.left, outer.bottom - outer.top, nullptr, MainMenu1, instance,
                             this);
     if (hwnd_ == nullptr) return;
     LiveHandle = hwnd_;
 
+    const FormRect button = DesignOf(FormComponent::ButtonSniff);
     ButtonSniff = CreateWindowExA(0, "BUTTON", SniffButtonCaption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
-                                  152, 6, 165, 25, hwnd_, reinterpret_cast<HMENU>(ButtonSniffId), instance, nullptr);
+                                  button.Left, button.Top, button.Width, button.Height, hwnd_,
+                                  reinterpret_cast<HMENU>(ButtonSniffId), instance, nullptr);
     SendMessageA(ButtonSniff, WM_SETFONT, reinterpret_cast<WPARAM>(ButtonFont), FALSE);
 
-    Panel4 = CreateWindowExA(WS_EX_CONTROLPARENT, PanelClassName, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0,
-                             46, 497, 411, hwnd_, reinterpret_cast<HMENU>(Panel4Id), instance, this);
+    const FormRect panel = DesignOf(FormComponent::Panel4);
+    Panel4 = CreateWindowExA(WS_EX_CONTROLPARENT, PanelClassName, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
+                             panel.Left, panel.Top, panel.Width, panel.Height, hwnd_,
+                             reinterpret_cast<HMENU>(Panel4Id), instance, this);
 
     // No horizontal scroll bar and no automatic horizontal scrolling: long
     // lines wrap at the memo's width.
+    const FormRect memo = DesignOf(FormComponent::MemoSnif);
     MemoSnif = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "",
                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
                                    ES_WANTRETURN | ES_LEFT,
-                               6, 6, 486, 401, Panel4, reinterpret_cast<HMENU>(MemoSnifId), instance, nullptr);
+                               memo.Left, memo.Top, memo.Width, memo.Height, Panel4,
+                               reinterpret_cast<HMENU>(MemoSnifId), instance, nullptr);
     SendMessageA(MemoSnif, WM_SETFONT, reinterpret_cast<WPARAM>(FormFont), FALSE);
     // A multiline edit stops at about 32 K characters by default, which
     // would cut a long report short; zero lifts the limit.
@@ -115,29 +121,28 @@ void TMainForm::BuildForm() {
     const std::string initial = std::string(InitialMemoLine1) + "\r\n" + InitialMemoLine2 + "\r\n";
     SetWindowTextA(MemoSnif, initial.c_str());
 
-    // Panel4 is docked to the bottom and, like the memo inside it, keeps its
-    // distance to all four sides; the button stretches with the width.
-    const SIZE client{ClientDesignWidth, ClientDesignHeight};
-    anchored_ = {
-        {ButtonSniff, RECT{152, 6, 152 + 165, 6 + 25}, client, true, false},
-        {Panel4, RECT{0, 46, 497, 46 + 411}, client, true, true},
-        {MemoSnif, RECT{6, 6, 6 + 486, 6 + 401}, SIZE{497, 411}, true, true},
-    };
     PlaceComponents();
 
     SetTimer(hwnd_, MasterTimerId, MasterTimerIntervalMs, nullptr);
     SetFocus(ButtonSniff);
 }
 
+HWND TMainForm::Window(FormComponent component) const {
+    switch (component) {
+        case FormComponent::ButtonSniff: return ButtonSniff;
+        case FormComponent::Panel4: return Panel4;
+        case FormComponent::MemoSnif: return MemoSnif;
+    }
+    return nullptr;
+}
+
 void TMainForm::PlaceComponents() {
-    for (const Anchored& a : anchored_) {
+    for (const AnchoredComponent& a : FormLayout) {
+        const HWND window = Window(a.Component);
         RECT parent{};
-        GetClientRect(GetParent(a.window), &parent);
-        const int designWidth = a.design.right - a.design.left;
-        const int designHeight = a.design.bottom - a.design.top;
-        const int width = a.right ? parent.right - (a.parentDesign.cx - designWidth) : designWidth;
-        const int height = a.bottom ? parent.bottom - (a.parentDesign.cy - designHeight) : designHeight;
-        MoveWindow(a.window, a.design.left, a.design.top, std::max(0, width), std::max(0, height), TRUE);
+        GetClientRect(GetParent(window), &parent);
+        const FormRect r = PlaceInParent(a, parent.right, parent.bottom);
+        MoveWindow(window, r.Left, r.Top, r.Width, r.Height, TRUE);
     }
 }
 

@@ -9,12 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "app/shell/FormGeometry.h"
 #include "app/shell/MainWindowModel.h"
 
 inline constexpr char MainFormClassName[] = "TMainForm";
 inline constexpr char PanelClassName[] = "TPanel";
-inline constexpr int ClientDesignWidth = 497;
-inline constexpr int ClientDesignHeight = 457;
 
 // Command and control identifiers of the form's components.
 inline constexpr int ButtonSniffId = 101;
@@ -64,6 +63,7 @@ private:
     void ShowPlainBox(const std::string& caption, const std::string& text) override;
 
     void BuildForm();
+    HWND Window(FormComponent component) const;
     void PlaceComponents();
     // The close query, then the window goes: a close and a session's end.
     void Close();
@@ -73,21 +73,10 @@ private:
     static LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-    // A component's rectangle as designed and the sides it keeps its
-    // distance to when its parent is resized.
-    struct Anchored {
-        HWND window;
-        RECT design;
-        SIZE parentDesign;
-        bool right;   // stretches with the parent's width
-        bool bottom;  // stretches with the parent's height
-    };
-
     HWND hwnd_ = nullptr;
     HBRUSH panelBrush_ = nullptr;
     HBRUSH memoBrush_ = nullptr;
     bool destroying_ = false;
-    std::vector<Anchored> anchored_;
 
     MainWindowModel model_;
 };
