@@ -5,12 +5,6 @@
 # headers are reached as "folder/Header.h" from the top of the tree.
 function(quorrin_library name)
   cmake_parse_arguments(Q "" "" "SOURCES;DEPS" ${ARGN})
-  if(NOT Q_SOURCES)
-    # A folder whose code has not landed yet still links.
-    set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
-    file(WRITE ${stub} "")
-    set(Q_SOURCES ${stub})
-  endif()
   add_library(${name} STATIC ${Q_SOURCES})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${Q_DEPS})
@@ -60,8 +54,9 @@ endfunction()
 
 # quorrin_installed_program(TARGET): TARGET linked once more into installed/,
 # the copy the packages hold: the same sources and libraries, with the
-# installed folder as the viewer's fallback (app/process/FallbackFolder.cpp),
-# so that an installed program never looks into a build tree.
+# installed folder as the viewer's fallback (app/process/FallbackFolder.cpp,
+# chosen by the QUORRIN_INSTALLED property), so that an installed program
+# never looks into a build tree.
 function(quorrin_installed_program target)
   get_target_property(sources ${target} SOURCES)
   get_target_property(libraries ${target} LINK_LIBRARIES)
@@ -71,8 +66,8 @@ function(quorrin_installed_program target)
     set(name ${target})
   endif()
   add_executable(${target}_installed ${sources})
-  target_link_libraries(${target}_installed PRIVATE quorrin_fallback_installed ${libraries})
+  target_link_libraries(${target}_installed PRIVATE ${libraries})
   set_target_properties(${target}_installed PROPERTIES
-    OUTPUT_NAME ${name} WIN32_EXECUTABLE "${gui}"
+    QUORRIN_INSTALLED ON OUTPUT_NAME ${name} WIN32_EXECUTABLE "${gui}"
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/installed)
 endfunction()

@@ -85,9 +85,8 @@ public:
 // The backends. Each returns nullptr and says why in `error` when it cannot
 // start; nothing is served from a half-read bus.
 std::unique_ptr<Bus> OpenSimulatedBus(const std::string& path, std::string& error);
-// Implemented in RealBus.cpp; quorrin-driverd offers --real when that file is
-// part of the build (QUORRIN_HAVE_REAL_BUS). `sysfsPci` is the folder that
-// holds `devices` (tests give a stand-in tree).
+// Implemented in RealBus.cpp, quorrin-driverd's --real. `sysfsPci` is the
+// folder that holds `devices` (tests give a stand-in tree).
 std::unique_ptr<Bus> OpenRealBus(std::string& error, const std::string& sysfsPci = "/sys/bus/pci");
 
 }  // namespace driverd

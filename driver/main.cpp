@@ -54,11 +54,7 @@ int main(int argc, char** argv) {
     std::string error;
     std::unique_ptr<driverd::Bus> bus;
     if (real) {
-#ifdef QUORRIN_HAVE_REAL_BUS
         bus = driverd::OpenRealBus(error);
-#else
-        error = "the real bus backend is not part of this build";
-#endif
     } else {
         bus = driverd::OpenSimulatedBus(busFile, error);
     }

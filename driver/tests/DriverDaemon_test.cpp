@@ -211,9 +211,6 @@ TEST(DriverDaemon, OptionsAndTheMissingRealBackend) {
         {{"--bus", "a", "--real"}, 2, "usage"},
         {{"--frobnicate"}, 2, "usage"},
         {{"--bus", dir.path + "/none.json"}, 1, "none.json: cannot be read"},
-#ifndef QUORRIN_HAVE_REAL_BUS
-        {{"--real", "--socket", dir.path + "/s"}, 1, "the real bus backend is not part of this build"},
-#endif
     };
     for (const auto& c : cases) {
         Daemon run = Start(c.args, dir.path, true);
@@ -532,15 +529,20 @@ TEST(DriverAttack, OfServicesStartedTogetherOneListens) {
 }
 
 // utime + stime of a process, in clock ticks.
-long CpuTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string skip;
-    for (int i = 3; i < 14; ++i) fields >> skip;
-    long user = 0, system = 0;
-    fields >> user >> system;
-    return user + system;
+// How many of `samples` looks at the process found it running or ready to
+// run. A loop that never blocks is found so whatever else the machine does,
+// one waiting in poll almost never: unlike its processor time, which a busy
+// machine holds down, this does not depend on the load.
+int RunnableSamples(pid_t pid, int samples) {
+    int runnable = 0;
+    for (int i = 0; i < samples; ++i) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::size_t close = text.rfind(')');
+        if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'R') ++runnable;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return runnable;
 }
 
 // Points the driver layer at a socket for one scope.
@@ -580,9 +582,7 @@ TEST(DriverAttack, OutOfDescriptorsTheServiceWaitsInsteadOfSpinning) {
             close(fd);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const long before = CpuTicks(run.pid);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    EXPECT_LT(CpuTicks(run.pid) - before, sysconf(_SC_CLK_TCK) / 5) << "spinning on accept";
+    EXPECT_LT(RunnableSamples(run.pid, 100), 20) << "spinning on accept";
     for (int fd : flood) close(fd);
     UseDevice use(sock);
     EXPECT_TRUE(ProbeDriver()) << "accepting again once descriptors are free";

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <cmath>
 
 #include "platform/Clock.h"
@@ -43,20 +44,19 @@ TEST(MultTimer, HoldsOneTimerPeriodForItsLife) {
     EXPECT_EQ(platform::TimerPeriodRequests(), before);
 }
 
-TEST(MultTimer, DestroyedRightAfterConstructionStopsPromptly) {
-    // A liveness bound, generous enough for a loaded machine: a thread that
-    // ignored the stop request would never return at all.
+TEST(MultTimer, DestroyedRightAfterConstructionStops) {
+    // A thread that ignored the stop request would keep the destruction
+    // from ever returning; how long a stopping one takes is the machine's
+    // load, not the timer's, so only the end itself is waited for.
     const int before = platform::TimerPeriodRequests();
-    auto start = std::chrono::steady_clock::now();
-    { bormulttimerclass timer; }
-    auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(took, std::chrono::milliseconds(500));
+    auto destroyed = std::async(std::launch::async, [] { bormulttimerclass timer; });
+    ASSERT_EQ(destroyed.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "the thread never stopped";
     EXPECT_EQ(platform::TimerPeriodRequests(), before);
 }
 
 TEST(MultTimer, ThreadKeepsSleepingUntilStopped) {
     bormulttimerclass timer;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (timer.SleepsDone() < 20 && std::chrono::steady_clock::now() < deadline)
         platform::SleepMs(5);
     EXPECT_GE(timer.SleepsDone(), 20);
@@ -67,7 +67,7 @@ TEST(MultTimer, SuspendedThreadWaitsForResume) {
     platform::SleepMs(20);
     EXPECT_EQ(timer.SleepsDone(), 0);
     timer.Resume();
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (timer.SleepsDone() == 0 && std::chrono::steady_clock::now() < deadline) platform::SleepMs(1);
     EXPECT_GT(timer.SleepsDone(), 0);
 }

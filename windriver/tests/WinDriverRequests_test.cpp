@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/testing/TempFolder.h"
 #include "wire/DriverWire.h"
 
 namespace {
@@ -96,7 +97,8 @@ std::vector<uint8_t> ReplyWith(uint32_t status, const void* record, uint32_t siz
 }
 
 TEST(WinDriverRequests, OpenDriverWithoutAService) {
-    SetDriverDevice((std::filesystem::temp_directory_path() / "quorrin-no-such-service").string());
+    const platform::testing::TempFolder folder("quorrin-requests-");
+    SetDriverDevice(folder.Path() + "/no-such-service");
     SetLastError(7, "old\n");
     EXPECT_EQ(OpenDriver(), NoDriverHandle);
     EXPECT_EQ(TakeLastError(), 1);
