@@ -15,6 +15,7 @@
 #include "compare/SniffCompare.h"
 #include "compare/SniffInput.h"
 #include "log/wexerrorlog.h"
+#include "platform/testing/TempFolder.h"
 #include "sniffer/SnifferReport.h"
 
 namespace {
@@ -79,14 +80,13 @@ std::string WriteLog(const std::string& folder, const std::string& name, int cha
 }
 
 const Logs& TheLogs() {
+    static const platform::testing::TempFolder temp("quorrin_compare_bench_");
     static const Logs logs = [] {
         Logs l;
-        char pattern[] = "/tmp/quorrin_compare_bench_XXXXXX";
-        l.Folder = ::mkdtemp(pattern);
+        l.Folder = temp.Path();
         l.Baseline = WriteLog(l.Folder, "good", 3);
         l.Current = WriteLog(l.Folder, "bad", 5);
         l.Bytes = std::filesystem::file_size(l.Baseline) + std::filesystem::file_size(l.Current);
-        std::atexit([] { std::filesystem::remove_all(TheLogs().Folder); });
         return l;
     }();
     return logs;

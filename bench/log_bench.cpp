@@ -10,14 +10,15 @@
 
 #include "log/wexerrorlog.h"
 #include "platform/NamedMutex.h"
+#include "platform/testing/TempFolder.h"
 #include "format/NumberFormat.h"
 #include "timing/TimeUnit.h"
 
 namespace {
 
 void BM_LogRecord(benchmark::State& state) {
-    char pattern[] = "/tmp/quorrin_bench_XXXXXX";
-    const std::string folder = ::mkdtemp(pattern);
+    const platform::testing::TempFolder temp("quorrin_bench_");
+    const std::string& folder = temp.Path();
     const auto saved = std::filesystem::current_path();
     std::filesystem::current_path(folder);
     StartErrorLog(false, "1.2", "Quorrin", "/");
@@ -25,7 +26,6 @@ void BM_LogRecord(benchmark::State& state) {
     for (auto _ : state) LogText(message, 7);
     EndErrorLog(false);
     std::filesystem::current_path(saved);
-    std::filesystem::remove_all(folder);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_LogRecord)->Arg(60)->Arg(4000);

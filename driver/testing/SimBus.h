@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "log/wexerrorlog.h"
+#include "platform/testing/FileText.h"
+#include "platform/testing/TempFolder.h"
 #include "speaker/wexspeakerclass.h"
 
 namespace simbus {
@@ -160,8 +162,6 @@ struct Record {
 class LogFolder {
 public:
     LogFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quorrin-log-XXXXXX").string();
-        if (mkdtemp(pattern.data())) dir_ = pattern;
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_);
         SetToneSink(&tones_);
@@ -172,15 +172,9 @@ public:
         SetToneSink(nullptr);
         std::error_code ignored;
         std::filesystem::current_path(previous_, ignored);
-        std::filesystem::remove_all(dir_, ignored);
     }
     const std::string& Dir() const { return dir_; }
-    std::string Text() const {
-        std::ifstream in(dir_ + "/Quorrin.Log", std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string Text() const { return platform::testing::ReadFile(dir_ + "/Quorrin.Log"); }
     // The records of the log; a record runs until the next line that starts
     // with a code, two blanks and a stamp.
     std::vector<Record> Records() const { return Parse(Text()); }
@@ -213,7 +207,8 @@ public:
     }
 
 private:
-    std::string dir_;
+    platform::testing::TempFolder folder_{"quorrin-log-"};
+    std::string dir_ = folder_.Path();
     std::filesystem::path previous_;
     SilentTones tones_;
 };

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/testing/FileText.h"
 #include "windriver/WinDriverRequests.h"
 
 namespace {
@@ -26,25 +27,14 @@ constexpr int ReadyTimeoutMs = 20000;
 int PidfdOpen(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 int PidfdSignal(int pidfd, int sig) { return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0)); }
 
-std::string MakeFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorrin-bus-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("TestBus: cannot create a temporary folder");
-    return pattern;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using platform::testing::ReadFile;
 
 }  // namespace
 
 std::string BuiltProgram(const std::string& name) { return std::string(QUORRIN_BIN_DIR) + "/" + name; }
 
 TestBus::TestBus(const std::string& busJson, Tracing tracing) {
-    dir_ = MakeFolder();
+    MakeFolder();
     const std::string bus = dir_ + "/bus.json";
     std::ofstream(bus) << busJson;
     Start({"--bus", bus}, tracing);
@@ -52,9 +42,14 @@ TestBus::TestBus(const std::string& busJson, Tracing tracing) {
 
 TestBus TestBus::Real() {
     TestBus b;
-    b.dir_ = MakeFolder();
+    b.MakeFolder();
     b.Start({"--real"});
     return b;
+}
+
+void TestBus::MakeFolder() {
+    folder_ = std::make_unique<platform::testing::TempFolder>("quorrin-bus-");
+    dir_ = folder_->Path();
 }
 
 void TestBus::Start(std::vector<std::string> arguments, Tracing tracing) {
@@ -100,14 +95,14 @@ void TestBus::Start(std::vector<std::string> arguments, Tracing tracing) {
     if (line != "ready\n") {
         Kill();
         const std::string message = "quorrin-driverd did not come up: " + ReadFile(errors);
-        std::filesystem::remove_all(dir_);
+        folder_.reset();
         dir_.clear();
         throw std::runtime_error(message);
     }
 }
 
 TestBus::TestBus(TestBus&& other) noexcept
-    : dir_(std::move(other.dir_)), socket_(std::move(other.socket_)), pid_(other.pid_), pidfd_(other.pidfd_),
+    : folder_(std::move(other.folder_)), dir_(std::move(other.dir_)), socket_(std::move(other.socket_)), pid_(other.pid_), pidfd_(other.pidfd_),
       out_(other.out_) {
     other.dir_.clear();
     other.pid_ = -1;
@@ -123,10 +118,6 @@ TestBus::~TestBus() {
     }
     if (pidfd_ >= 0) close(pidfd_);
     if (out_ >= 0) close(out_);
-    if (!dir_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
 }
 
 void TestBus::Use() const { SetDriverDevice(socket_); }

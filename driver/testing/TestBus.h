@@ -4,9 +4,12 @@
 // on a socket in a fresh temporary folder.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/testing/TempFolder.h"
 
 class TestBus {
 public:
@@ -42,6 +45,8 @@ public:
 
 private:
     TestBus() = default;
+    void MakeFolder();
+    std::unique_ptr<platform::testing::TempFolder> folder_;  // removed once the service has ended
     std::string dir_;
     std::string socket_;
     int pid_ = -1;

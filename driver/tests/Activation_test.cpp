@@ -19,6 +19,7 @@
 
 #include "driver/testing/DaemonProcess.h"
 #include "driver/testing/TestBus.h"
+#include "platform/testing/TempFolder.h"
 #include "wire/DriverWire.h"
 
 namespace {
@@ -29,13 +30,11 @@ enum class Passed { Nothing, SeqpacketListening, StreamListening, SeqpacketUnbou
 
 struct Folder {
     Folder() {
-        std::string p = (fs::temp_directory_path() / "quorrin-activation-XXXXXX").string();
-        path = mkdtemp(p.data());
         std::ofstream(path + "/bus.json")
             << R"({"functions":[{"bus":0,"slot":3,"function":0,"vendor":"0x8086","device":"0x1234"}]})";
     }
-    ~Folder() { fs::remove_all(path); }
-    std::string path;
+    platform::testing::TempFolder temp{"quorrin-activation-"};
+    std::string path = temp.Path();
 };
 
 int Socket(Passed kind, const std::string& path) {

@@ -25,6 +25,7 @@
 #include "driver/linux/SocketServer.h"
 #include "driver/testing/DaemonProcess.h"
 #include "driver/testing/TestBus.h"
+#include "platform/testing/TempFolder.h"
 #include "windriver/WinDriverRequests.h"
 #include "wire/DriverWire.h"
 
@@ -34,12 +35,8 @@ const char* const OneCard =
     R"({"functions":[{"bus":0,"slot":3,"function":0,"vendor":"0x8086","device":"0x1234"}]})";
 
 struct Folder {
-    Folder() {
-        std::string p = (std::filesystem::temp_directory_path() / "quorrin-daemon-XXXXXX").string();
-        path = mkdtemp(p.data());
-    }
-    ~Folder() { std::filesystem::remove_all(path); }
-    std::string path;
+    platform::testing::TempFolder temp{"quorrin-daemon-"};
+    std::string path = temp.Path();
 };
 
 // Runs quorrin-driverd to its end or to its "ready" line.

@@ -16,12 +16,15 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "driver/AccessPolicy.h"
 #include "driver/DriverService.h"
 #include "driver/linux/SysfsPci.h"
 #include "driver/testing/TestBus.h"
+#include "platform/testing/FileText.h"
+#include "platform/testing/TempFolder.h"
 #include "windriver/WinDriverRequests.h"
 #include "wire/DriverWire.h"
 
@@ -31,12 +34,7 @@ using driverd::Resource;
 using driverd::ResourceKind;
 using driverd::sysfs::BarRange;
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string Slurp(const std::string& path) { return platform::testing::ReadFile(path); }
 
 // ---- the resource table ---------------------------------------------------
 
@@ -117,17 +115,17 @@ TEST(RealBusPolicy, SysfsNames) {
 class BarFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quorrin-bars-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        temp_ = std::make_unique<platform::testing::TempFolder>("quorrin-bars-");
+        dir_ = temp_->Path();
         Write("resource0", std::string(0x1000, '\0'));  // memory
         Write("resource2", std::string(0x20, '\0'));    // I/O
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void TearDown() override { temp_.reset(); }
     void Write(const std::string& name, const std::string& bytes) {
         std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
     }
     std::string Read(const std::string& name) { return Slurp(dir_ + "/" + name); }
+    std::unique_ptr<platform::testing::TempFolder> temp_;
     std::string dir_;
 };
 
@@ -197,9 +195,8 @@ TEST_F(BarFilesTest, DescriptorsOnlyForBarFilesThatOpen) {
 class StandInSysfs : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quorrin-sysfs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        temp_ = std::make_unique<platform::testing::TempFolder>("quorrin-sysfs-");
+        root_ = temp_->Path();
         device_ = root_ + "/devices/0000:00:03.0";
         std::filesystem::create_directories(device_);
         std::string config(256, '\0');
@@ -224,7 +221,7 @@ protected:
         service_ = std::make_unique<driverd::DriverService>(*bus_, "t");
         client_ = service_->Connect();
     }
-    void TearDown() override { std::filesystem::remove_all(root_); }
+    void TearDown() override { temp_.reset(); }
     template <typename Record>
     driverd::Answer Send(uint32_t code, const Record& record) {
         driverd::DecodedRequest r;
@@ -245,6 +242,7 @@ protected:
             std::memcpy(&value, a.Data.data(), std::min<std::size_t>(a.Data.size(), sizeof value));
         return a.Status;
     }
+    std::unique_ptr<platform::testing::TempFolder> temp_;
     std::string root_, device_;
     std::unique_ptr<driverd::Bus> bus_;
     std::unique_ptr<driverd::DriverService> service_;
@@ -513,9 +511,8 @@ TEST_F(RealBusTest, RegistrationKeepsWholeAddressesAndSparesDriversDevices) {
 TEST(RealBusWithoutRoot, ServesTheHeaderOnlyAndSaysSo) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to start the service as another user";
     if (!std::filesystem::is_directory("/sys/bus/pci/devices")) GTEST_SKIP() << "no /sys/bus/pci on this machine";
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorrin-nonroot-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    const std::string dir = pattern, socket = dir + "/windrvr6", errors = dir + "/stderr";
+    const platform::testing::TempFolder temp("quorrin-nonroot-");
+    const std::string dir = temp.Path(), socket = dir + "/windrvr6", errors = dir + "/stderr";
     ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
     int out[2];
     ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
@@ -571,7 +568,6 @@ TEST(RealBusWithoutRoot, ServesTheHeaderOnlyAndSaysSo) {
     waitpid(pid, &status, 0);
     close(out[0]);
     const std::string stderrText = Slurp(errors);
-    std::filesystem::remove_all(dir);
     ASSERT_TRUE(up) << "the service did not come up: " << stderrText;
 }
 

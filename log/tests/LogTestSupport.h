@@ -15,6 +15,7 @@
 #include "log/wexerrorlog.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/testing/FileText.h"
 #include "platform/testing/TempFolder.h"
 #include "speaker/wexspeakerclass.h"
 
@@ -22,12 +23,7 @@ namespace logtest {
 
 namespace fs = std::filesystem;
 
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using platform::testing::ReadFile;
 
 // The file cut into its lines, CR LF taken off; false for a line without CR.
 inline std::vector<std::string> Lines(const std::string& text, bool* allEndInCrLf = nullptr) {

@@ -22,6 +22,7 @@
 #include "log/wexerrorlog.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
+#include "platform/testing/FileText.h"
 #include "platform/testing/TempFolder.h"
 #include "speaker/wexspeakerclass.h"
 #include "windriver/WinDriverRequests.h"
@@ -48,12 +49,7 @@ struct Record {
     std::string Message;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using platform::testing::ReadFile;
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -17,11 +17,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <thread>
 
 #include "log/wexerrorlog.h"
 #include "platform/Files.h"
+#include "platform/testing/FileText.h"
+#include "platform/testing/TempFolder.h"
 #include "speaker/wexspeakerclass.h"
 
 namespace fs = std::filesystem;
@@ -42,12 +45,7 @@ struct Record {
     std::string Message;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using platform::testing::ReadFile;
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -81,9 +79,8 @@ class ProcessUnitTest : public ::testing::Test {
 protected:
     void SetUp() override {
         oldCwd_ = platform::GetCurrentDir();
-        char pattern[] = "/tmp/quorrin-process-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        temp_ = std::make_unique<platform::testing::TempFolder>("quorrin-process-");
+        folder_ = temp_->Path();
         fs::create_directories(folder_ + "/fallback");
         SetViewerFallbackFolderForTesting(folder_ + "/fallback/");
         ASSERT_TRUE(platform::SetCurrentDir(folder_));
@@ -98,8 +95,7 @@ protected:
         EndErrorLog(false);
         SetToneSink(nullptr);
         platform::SetCurrentDir(oldCwd_);
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
+        temp_.reset();
     }
 
     std::vector<Record> NewRecords() const {
@@ -136,6 +132,7 @@ protected:
     }
 
     CountingTones tones_;
+    std::unique_ptr<platform::testing::TempFolder> temp_;
     std::string folder_, oldCwd_;
     std::size_t before_ = 0;
 };

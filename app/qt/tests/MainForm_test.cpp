@@ -35,6 +35,8 @@
 #include "compare/SniffInput.h"
 #include "driver/testing/TestBus.h"
 #include "log/wexerrorlog.h"
+#include "platform/testing/FileText.h"
+#include "platform/testing/TempFolder.h"
 #include "sniffer/SnifferUnit.h"
 #include "speaker/wexspeakerclass.h"
 #include "windriver/WinDriverRequests.h"
@@ -82,12 +84,7 @@ public:
     std::optional<double> fakeClock;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using platform::testing::ReadFile;
 
 // The log's last line without its CR LF.
 std::string LastLogLine(const std::string& path) {
@@ -115,6 +112,7 @@ class MainFormTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<platform::testing::TempFolder> temp_;
     std::string folder_;
     fs::path previous_;
     ToneRecorder tones_;
@@ -132,8 +130,8 @@ private:
 
 private slots:
     void init() {
-        char pattern[] = "/tmp/quorrin-window-XXXXXX";
-        folder_ = ::mkdtemp(pattern);
+        temp_ = std::make_unique<platform::testing::TempFolder>("quorrin-window-");
+        folder_ = temp_->Path();
         previous_ = fs::current_path();
         fs::current_path(folder_);
         services_ = TestServices();
@@ -150,7 +148,7 @@ private slots:
         std::set_terminate(nullptr);
         std::error_code ignored;
         fs::current_path(previous_, ignored);
-        fs::remove_all(folder_, ignored);
+        temp_.reset();
     }
 
     void componentsAreAsDesigned() {

@@ -23,7 +23,9 @@
 #include <pwd.h>
 
 #include "driver/testing/StalledDriver.h"
+#include "platform/testing/FileText.h"
 #include "platform/testing/RuntimeFolder.h"
+#include "platform/testing/TempFolder.h"
 
 extern char** environ;
 
@@ -36,29 +38,12 @@ const std::string BinDir = QUORRIN_BIN_DIR;
 const std::string StartBanner = "------------------PROGRAM START--------------------";
 const std::string EndBanner = "------------------PROGRAM END--------------------";
 
-class TempFolder {
-public:
-    TempFolder() {
-        char pattern[] = "/tmp/quorrin-program-XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
+struct TempFolder : platform::testing::TempFolder {
+    TempFolder() : platform::testing::TempFolder("quorrin-program-") {}
+    std::string operator/(const std::string& name) const { return Path() + "/" + name; }
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using platform::testing::ReadFile;
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;

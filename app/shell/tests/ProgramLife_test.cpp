@@ -28,6 +28,7 @@
 #include "log/wexerrorlog.h"
 #include "platform/Clock.h"
 #include "platform/SingleInstance.h"
+#include "platform/testing/FileText.h"
 #include "platform/testing/RuntimeFolder.h"
 #include "platform/testing/TempFolder.h"
 #include "speaker/wexspeakerclass.h"
@@ -74,12 +75,7 @@ private:
     fs::path previous_;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using platform::testing::ReadFile;
 
 // The log's lines without their CR LF; fails the test on a bare LF.
 std::vector<std::string> LogLines(const std::string& path) {

@@ -6,9 +6,9 @@
 
 #include <windows.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "platform/testing/FileText.h"
 
 namespace platform::testing {
 
@@ -17,12 +17,7 @@ struct ProgramRun {
     std::string Out;
 };
 
-inline std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+inline std::string ReadAll(const std::string& path) { return ReadFile(path); }
 
 // `program` without ".exe", from the build's bin folder; `arguments` as the
 // command line has them after the program's name.

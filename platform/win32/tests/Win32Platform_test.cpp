@@ -21,6 +21,7 @@
 #include "platform/SingleInstance.h"
 #include "platform/SysInfo.h"
 #include "platform/Tone.h"
+#include "platform/testing/FileText.h"
 
 namespace {
 
@@ -37,12 +38,7 @@ std::string TempFolder() {
     return folder;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string ReadAll(const std::string& path) { return platform::testing::ReadFile(path); }
 
 TEST(Win32Clock, CounterAdvancesAtItsFrequencyAcrossASleep) {
     const int64_t frequency = platform::CounterFrequency();

@@ -18,6 +18,7 @@
 #include "app/process/ProcessUnit.h"
 #include "log/wexerrorlog.h"
 #include "platform/Files.h"
+#include "platform/testing/FileText.h"
 #include "platform/testing/TempFolder.h"
 #include "speaker/wexspeakerclass.h"
 
@@ -34,12 +35,7 @@ public:
     void Pause(int) override {}
 };
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string ReadAll(const fs::path& path) { return platform::testing::ReadFile(path.string()); }
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
