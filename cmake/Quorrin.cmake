@@ -11,7 +11,8 @@ function(quorrin_library name)
 endfunction()
 
 # quorrin_tests(NAME SOURCES... [DEPS libs...]): one GoogleTest executable,
-# every test registered with ctest.
+# every test registered with ctest and labelled with the executable's name
+# (ctest -L picks the tests of the executables a build made).
 function(quorrin_tests name)
   if(NOT QUORRIN_TESTS)
     return()
@@ -34,9 +35,9 @@ function(quorrin_tests name)
     # One ctest entry per executable: listing the tests would need the
     # target system (or its emulator) at build time.
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS ${name})
   else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS ${name})
   endif()
 endfunction()
 
