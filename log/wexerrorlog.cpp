@@ -51,10 +51,6 @@ std::string WithPlatformSeparators(std::string text) {
     return text;
 }
 
-}  // namespace
-
-namespace {
-
 // Unlocks the log on every way out of Write.
 class LockHeld {
 public:
