@@ -9,4 +9,13 @@
 #error "QUORRIN_FALLBACK_BIN_DIR names the folder searched for the viewer after the start folder"
 #endif
 
-const char* const ViewerFallbackBuiltIn = QUORRIN_FALLBACK_BIN_DIR;
+namespace {
+
+// A zero byte before the folder: in the program file it then stands as a
+// text of its own whatever the linker places before it, so that a reader
+// (strings, the package tests) finds which folder a program was built with.
+constexpr char Stored[] = "\0" QUORRIN_FALLBACK_BIN_DIR;
+
+}  // namespace
+
+const char* const ViewerFallbackBuiltIn = Stored + 1;
