@@ -7,15 +7,23 @@
 
 namespace pcicap {
 
-uint8_t Space::Byte(uint32_t offset) const { return Has(offset, 1) ? Bytes[offset] : 0; }
+namespace {
 
-uint16_t Space::Word(uint32_t offset) const {
-    return static_cast<uint16_t>(Byte(offset) | Byte(offset + 1) << 8);
+// Offsets near 2^32 must not wrap round to the start of the space.
+uint32_t Little(const Space& space, uint32_t offset, unsigned length) {
+    uint32_t value = 0;
+    for (unsigned i = 0; i < length; ++i) {
+        const uint64_t at = uint64_t{offset} + i;
+        if (at < space.Size) value |= uint32_t{space.Bytes[at]} << (8 * i);
+    }
+    return value;
 }
 
-uint32_t Space::Dword(uint32_t offset) const {
-    return uint32_t{Word(offset)} | uint32_t{Word(offset + 2)} << 16;
-}
+}  // namespace
+
+uint8_t Space::Byte(uint32_t offset) const { return static_cast<uint8_t>(Little(*this, offset, 1)); }
+uint16_t Space::Word(uint32_t offset) const { return static_cast<uint16_t>(Little(*this, offset, 2)); }
+uint32_t Space::Dword(uint32_t offset) const { return Little(*this, offset, 4); }
 
 namespace {
 
