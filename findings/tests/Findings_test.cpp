@@ -36,8 +36,8 @@ SimFunction Endpoint() {
     return f;
 }
 // Its PCI Express capability at 0x40 (an endpoint, x8 at 5 GT/s, trained
-// fully), then MSI at 0x50.
-SimFunction& AsExpress(SimFunction& f) { return f.ExpressPort(0x40, 0x50, 0x0, 8, 2, 8, 2).Capability(0x50, 0x05, 0); }
+// fully), then MSI at 0x80.
+SimFunction& AsExpress(SimFunction& f) { return f.ExpressPort(0x40, 0x80, 0x0, 8, 2, 8, 2).Capability(0x80, 0x05, 0); }
 // Advanced Error Reporting first in the extended list.
 SimFunction& WithAer(SimFunction& f, uint32_t uncorrectable, uint32_t correctable) {
     return f.Dword(0x100, 0x00010001).Dword(0x104, uncorrectable).Dword(0x110, correctable);
@@ -47,7 +47,7 @@ const Case Cases[] = {
     {"PlainHealthyDevice", [](SimFunction&, PciDeviceRecord&) {}, {}},
     {"ExpressWithMsiAndNoInterruptLine",
      [](SimFunction& f, PciDeviceRecord&) {
-         AsExpress(f).Word(0x52, 0x0001).Byte(0x3D, 1);
+         AsExpress(f).Word(0x82, 0x0001).Byte(0x3D, 1);
          WithAer(f, 0, 0);
      },
      {}},
