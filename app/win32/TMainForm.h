@@ -13,6 +13,7 @@
 
 inline constexpr char MainFormClassName[] = "TMainForm";
 inline constexpr char PanelClassName[] = "TPanel";
+inline constexpr char FindingsFormClassName[] = "TFindingsForm";
 inline constexpr int ClientDesignWidth = 497;
 inline constexpr int ClientDesignHeight = 457;
 
@@ -20,7 +21,10 @@ inline constexpr int ClientDesignHeight = 457;
 inline constexpr int ButtonSniffId = 101;
 inline constexpr int Panel4Id = 102;
 inline constexpr int MemoSnifId = 103;
+inline constexpr int LabelFindingsId = 104;
+inline constexpr int FindingsTextId = 105;
 inline constexpr int MenuViewErrorLogId = 201;
+inline constexpr int MenuViewFindingsId = 202;
 inline constexpr UINT_PTR MasterTimerId = 1;
 
 class TMainForm : private MainWindowView {
@@ -53,6 +57,9 @@ public:
     HMENU MenuView = nullptr;
     HWND Panel4 = nullptr;
     HWND MemoSnif = nullptr;
+    HWND LabelFindings = nullptr;
+    HWND FindingsForm = nullptr;  // made on first request, then reused
+    HWND FindingsText = nullptr;
     HFONT FormFont = nullptr;
     HFONT ButtonFont = nullptr;
 
@@ -62,6 +69,8 @@ private:
     void SetCaption(const std::string& caption) override;
     void PostAfterShow() override;
     void ShowPlainBox(const std::string& caption, const std::string& text) override;
+    void ShowFindingsCount(const std::string& text) override;
+    void ShowFindingsList(const std::string& text) override;
 
     void BuildForm();
     void PlaceComponents();
@@ -72,6 +81,7 @@ private:
 
     static LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK FindingsProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     // A component's rectangle as designed and the sides it keeps its
     // distance to when its parent is resized.
