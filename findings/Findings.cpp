@@ -113,6 +113,22 @@ void BitFindings(uint32_t value, const NamedBit (&bits)[N], const std::string& w
                          {{"status", double(value)}}});
 }
 
+void StatusFindings(const ConfigView& config, std::vector<Finding>& found) {
+    const std::size_t first = found.size();
+    BitFindings(config.Word(pcireg::Status), StatusBits, "status register", nullptr, Severity::Note, found);
+    // A scan probes empty slots through the host bridge and the bridges,
+    // which then hold Received Master Abort without anything being wrong.
+    const uint8_t layout = config.Byte(pcireg::HeaderType) & pcireg::HeaderTypeLayoutMask;
+    const bool bridge = layout != pcireg::HeaderTypeNormal ||
+                        (config.Dword(pcireg::ClassRevision) >> 16) == pcireg::ClassHostBridge;
+    if (!bridge) return;
+    for (std::size_t i = first; i < found.size(); ++i)
+        if (found[i].Kind == "status-received-master-abort") {
+            found[i].Level = Severity::Note;
+            found[i].Text += " (a bus scan leaves it on bridges)";
+        }
+}
+
 // The capabilities the checks read, found in one walk of each list.
 struct Capabilities {
     uint32_t Express = 0, Msi = 0, MsiX = 0, Aer = 0;
@@ -282,7 +298,7 @@ void RecordFindings(const PciDeviceRecord& d, const ConfigView& config, std::vec
         if (all(0x0000) && !NotRegistered(d))
             found.push_back({"eeprom-silent", Severity::Error, "PLX EEPROM reads all 0000 (no answer)", {}});
     }
-    if (d.FailCode == CardNoMemorySpace && (config.Word(pcireg::Command) & 0x2))
+    if (d.FailCode == CardNoMemorySpace && (config.Word(pcireg::Command) & pcireg::CommandMemorySpace))
         found.push_back({"decode-on-code-7", Severity::Error,
                          std::string("memory decode is on, yet no memory space was active (code 7)") +
                              (MemoryAbove4GiB(d) ? "; its memory lies above 4 GiB" : ""),
@@ -329,18 +345,7 @@ std::vector<Finding> FindingsOf(const PciDeviceRecord& d, const ConfigView& conf
                          "configuration space reads all FF: the function did not answer", {}});
     } else {
         const Capabilities caps = WalkLists(config, found);
-        const uint16_t status = config.Word(pcireg::Status);
-        const std::size_t before = found.size();
-        BitFindings(status, StatusBits, "status register", nullptr, Severity::Note, found);
-        // A scan probes empty slots through the host bridge and the bridges,
-        // which then hold Received Master Abort without anything being wrong.
-        const bool bridge = (config.Byte(pcireg::HeaderType) & pcireg::HeaderTypeLayoutMask) != pcireg::HeaderTypeNormal ||
-                            (config.Dword(pcireg::ClassRevision) >> 16) == pcireg::ClassHostBridge;
-        for (std::size_t i = before; i < found.size(); ++i)
-            if (bridge && found[i].Kind == "status-received-master-abort") {
-                found[i].Level = Severity::Note;
-                found[i].Text += " (a bus scan leaves it on bridges)";
-            }
+        StatusFindings(config, found);
         if (caps.Express) {
             BitFindings(config.Word(caps.Express + pcireg::ExpressDeviceStatus), DeviceStatusBits, "device status",
                         nullptr, Severity::Note, found);

@@ -146,7 +146,7 @@ std::string MetricsText(const PciDeviceTableType& table, const PciConfigSpaceTab
 }
 
 bool WriteMetrics(const std::string& path, const std::string& text, std::string& error) {
-    return platform::ReplaceFile(path, text, error);
+    return platform::ReplaceFileContents(path, text, error);
 }
 
 }  // namespace findings

@@ -32,6 +32,8 @@ constexpr uint8_t CapabilityIdExpress = 0x10;
 
 // --- Registers and bits the health findings read.
 
+constexpr uint16_t CommandMemorySpace = 0x0002;  // memory decode on
+
 // Header fields past the command and status registers.
 constexpr uint32_t ClassRevision = 0x08;  // class code << 8 | revision
 constexpr uint32_t ClassHostBridge = 0x0600;  // base class and sub-class

@@ -12,6 +12,6 @@ namespace platform {
 // False, with the reason in `error`, when the file could not be written or
 // put in place; the old file is then left as it was and no temporary file
 // stays behind. The new file gets mode 0644 (readable by every user).
-bool ReplaceFile(const std::string& path, const std::string& contents, std::string& error);
+bool ReplaceFileContents(const std::string& path, const std::string& contents, std::string& error);
 
 }  // namespace platform

@@ -59,7 +59,7 @@ bool Fail(std::string& error, const std::string& what) {
 
 }  // namespace
 
-bool ReplaceFile(const std::string& path, const std::string& contents, std::string& error) {
+bool ReplaceFileContents(const std::string& path, const std::string& contents, std::string& error) {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);

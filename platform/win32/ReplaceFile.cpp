@@ -16,7 +16,7 @@ bool Fail(std::string& error, const std::string& what) {
 
 }  // namespace
 
-bool ReplaceFile(const std::string& path, const std::string& contents, std::string& error) {
+bool ReplaceFileContents(const std::string& path, const std::string& contents, std::string& error) {
     const std::size_t cut = path.find_last_of("\\/:");
     const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
     if (name.empty()) {
