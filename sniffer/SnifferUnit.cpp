@@ -4,10 +4,12 @@
 // its serial EEPROM, into the device table.
 #include "sniffer/SnifferUnit.h"
 
+#include <bit>
 #include <cstring>
 #include <memory>
 
 #include "log/wexerrorlog.h"
+#include "pci/CapabilityList.h"
 #include "pci/PlxBridge.h"
 #include "sniffer/PlxEeprom.h"
 #include "windriver/WexPlxGenDriverUnit.h"
@@ -54,21 +56,14 @@ void CopyResources(const CardResourceBlock& card, PciDeviceRecord& record) {
     record.NumInterrupts = q;
 }
 
-uint8_t ConfigByte(const PciDeviceRecord& record, uint32_t offset) {
-    return static_cast<uint8_t>(record.ConfigRegs[offset / 4] >> (8 * (offset % 4)));
-}
+// The double-words are kept as the bus gives them, so their bytes are the
+// space's bytes in order.
+static_assert(std::endian::native == std::endian::little);
 
-// Only a PCI Express function has an extended space. The list is walked
-// with a bound, as a damaged one may loop.
+// Only a PCI Express function has an extended space.
 bool HasExpressCapability(const PciDeviceRecord& record) {
-    const uint16_t status = static_cast<uint16_t>(record.ConfigRegs[pcireg::Status / 4] >> 16);
-    if (!(status & pcireg::StatusCapabilityList)) return false;
-    uint32_t at = ConfigByte(record, pcireg::CapabilityList) & pcireg::CapabilityPointerMask;
-    for (int steps = 0; steps < 48 && at >= pcireg::CapabilityFirst; ++steps) {
-        if (ConfigByte(record, at + pcireg::CapabilityIdOffset) == pcireg::CapabilityIdExpress) return true;
-        at = ConfigByte(record, at + pcireg::CapabilityNextOffset) & pcireg::CapabilityPointerMask;
-    }
-    return false;
+    const pcicap::Space header{reinterpret_cast<const uint8_t*>(record.ConfigRegs), sizeof record.ConfigRegs};
+    return pcicap::Find(header, pcicap::List::Standard, pcireg::CapabilityIdExpress) != 0;
 }
 
 void ReadConfigSpace(DriverContext& context, const PciDeviceRecord& record, PciConfigSpace& space) {

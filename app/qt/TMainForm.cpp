@@ -6,7 +6,9 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QFrame>
+#include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,6 +19,7 @@
 #include <QShowEvent>
 #include <QTextCursor>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -88,6 +91,15 @@ void TMainForm::BuildForm() {
     MenuViewErrorLog = MenuView->addAction(QString::fromLatin1(ErrorLogMenuCaption));
     MenuViewErrorLog->setObjectName(QStringLiteral("MenuViewErrorLog"));
     connect(MenuViewErrorLog, &QAction::triggered, this, [this] { model_.MenuViewErrorLogClick(); });
+    MenuViewFindings = MenuView->addAction(QString::fromLatin1(FindingsMenuCaption));
+    MenuViewFindings->setObjectName(QStringLiteral("MenuViewFindings"));
+    connect(MenuViewFindings, &QAction::triggered, this, [this] { model_.MenuViewFindingsClick(); });
+
+    LabelFindings = new QLabel(client_);
+    LabelFindings->setObjectName(QStringLiteral("LabelFindings"));
+    LabelFindings->setFont(FormFont(false));
+    Paint(LabelFindings, QPalette::WindowText, Qt::white);
+    LabelFindings->setAutoFillBackground(false);
 
     Panel4 = new QFrame(client_);
     Panel4->setObjectName(QStringLiteral("Panel4"));
@@ -122,6 +134,7 @@ void TMainForm::BuildForm() {
 QWidget* TMainForm::Widget(FormComponent component) const {
     switch (component) {
         case FormComponent::ButtonSniff: return ButtonSniff;
+        case FormComponent::LabelFindings: return LabelFindings;
         case FormComponent::Panel4: return Panel4;
         case FormComponent::MemoSnif: return MemoSnif;
     }
@@ -188,6 +201,27 @@ void TMainForm::SetCaption(const std::string& caption) { setWindowTitle(Text(cap
 
 void TMainForm::PostAfterShow() {
     QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(WM_AFTERSHOW)));
+}
+
+void TMainForm::ShowFindingsCount(const std::string& text) { LabelFindings->setText(Text(text)); }
+
+void TMainForm::ShowFindingsList(const std::string& text) {
+    if (!FindingsForm) {
+        FindingsForm = new QDialog(this);
+        FindingsForm->setObjectName(QStringLiteral("FindingsForm"));
+        FindingsForm->setWindowTitle(QString::fromLatin1(FindingsWindowCaption));
+        auto* list = new QPlainTextEdit(FindingsForm);
+        list->setObjectName(QStringLiteral("FindingsText"));
+        list->setReadOnly(true);
+        list->setLineWrapMode(QPlainTextEdit::NoWrap);
+        list->setFont(FormFont(false));
+        auto* layout = new QVBoxLayout(FindingsForm);
+        layout->addWidget(list);
+        FindingsForm->resize(640, 300);
+    }
+    FindingsForm->findChild<QPlainTextEdit*>(QStringLiteral("FindingsText"))->setPlainText(Text(text));
+    FindingsForm->show();
+    FindingsForm->raise();
 }
 
 void TMainForm::ShowPlainBox(const std::string& caption, const std::string& text) {

@@ -10,7 +10,9 @@
 #include "app/shell/MainWindowModel.h"
 
 class QAction;
+class QDialog;
 class QFrame;
+class QLabel;
 class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
@@ -38,6 +40,8 @@ private:
     void SetCaption(const std::string& caption) override;
     void PostAfterShow() override;
     void ShowPlainBox(const std::string& caption, const std::string& text) override;
+    void ShowFindingsCount(const std::string& text) override;
+    void ShowFindingsList(const std::string& text) override;
 
     void BuildForm();
     QWidget* Widget(FormComponent component) const;
@@ -49,6 +53,9 @@ private:
     QMenuBar* MainMenu1 = nullptr;
     QMenu* MenuView = nullptr;
     QAction* MenuViewErrorLog = nullptr;
+    QAction* MenuViewFindings = nullptr;
+    QLabel* LabelFindings = nullptr;
+    QDialog* FindingsForm = nullptr;  // made on first request, then reused
     QFrame* Panel4 = nullptr;
     QPlainTextEdit* MemoSnif = nullptr;
 

@@ -18,7 +18,7 @@ inline constexpr int FormTop = 393;
 inline constexpr int ClientDesignWidth = 497;
 inline constexpr int ClientDesignHeight = 457;
 
-enum class FormComponent { ButtonSniff, Panel4, MemoSnif };
+enum class FormComponent { ButtonSniff, LabelFindings, Panel4, MemoSnif };
 
 struct AnchoredComponent {
     FormComponent Component;
@@ -33,6 +33,8 @@ struct AnchoredComponent {
 // come before their children.
 inline constexpr AnchoredComponent FormLayout[] = {
     {FormComponent::ButtonSniff, {152, 6, 165, 25}, ClientDesignWidth, ClientDesignHeight, true, false},
+    // The findings' count, in the free black space left of the button.
+    {FormComponent::LabelFindings, {6, 6, 140, 25}, ClientDesignWidth, ClientDesignHeight, false, false},
     {FormComponent::Panel4, {0, 46, 497, 411}, ClientDesignWidth, ClientDesignHeight, true, true},
     {FormComponent::MemoSnif, {6, 6, 486, 401}, 497, 411, true, true},
 };

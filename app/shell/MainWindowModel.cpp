@@ -2,6 +2,8 @@
 // Quorrin app -- the main window's behaviour: the steps of its handlers.
 #include "app/shell/MainWindowModel.h"
 
+#include <utility>
+
 #include "app/shell/ProgramLife.h"
 #include "log/wexerrorlog.h"
 #include "timing/TimeUnit.h"
@@ -13,6 +15,21 @@ std::string TitleText(double reading) {
     title += "   ";
     title += ElapsedText(reading);
     return title;
+}
+
+std::string FindingsCountText(const SniffFindings& found) {
+    const int total = found.Errors + found.Warnings + found.Notes;
+    if (total == 0) return "No findings";
+    const auto counted = [](int n, const char* one) { return std::to_string(n) + " " + one + (n == 1 ? "" : "s"); };
+    std::string text = counted(total, "finding") + ":";
+    const char* separator = " ";
+    for (const auto& [n, one] : {std::pair{found.Errors, "error"}, std::pair{found.Warnings, "warning"},
+                                 std::pair{found.Notes, "note"}}) {
+        if (n == 0) continue;
+        text += separator + counted(n, one);
+        separator = ", ";
+    }
+    return text;
 }
 
 MainWindowModel::MainWindowModel(MainWindowView& view, ShellServices& services)
@@ -51,6 +68,9 @@ void MainWindowModel::ButtonSniffClick() {
     services_.ScanBus(SniffCapacity);
     view_.AppendMemo(services_.FormatReport());
     services_.LogReport();
+    findings_ = services_.Findings();
+    sniffed_ = true;
+    view_.ShowFindingsCount(FindingsCountText(findings_));
     services_.BeepDone();
 }
 
@@ -67,6 +87,19 @@ void MainWindowModel::MasterTimerTimer() {
 }
 
 void MainWindowModel::MenuViewErrorLogClick() { services_.ShowLogViewer(); }
+
+void MainWindowModel::MenuViewFindingsClick() {
+    std::string text;
+    if (!sniffed_) {
+        text = "No sniff yet: press the 'Sniff The PCI Bus' button.\r\n";
+    } else if (findings_.Lines.empty()) {
+        text = "No findings in the last sniff.\r\n";
+    } else {
+        text = FindingsCountText(findings_) + "\r\n\r\n";
+        for (const std::string& line : findings_.Lines) text += line + "\r\n";
+    }
+    view_.ShowFindingsList(text);
+}
 
 void MainWindowModel::FormCloseQuery(bool& canClose) {
     (void)canClose;  // the close is always permitted

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "sniffer/SnifferUnit.h"
 
@@ -13,6 +14,8 @@ inline constexpr char InitialCaption[] = "MainForm";
 inline constexpr char SniffButtonCaption[] = "Sniff The PCI Bus";
 inline constexpr char ViewMenuCaption[] = "View";
 inline constexpr char ErrorLogMenuCaption[] = "Error Log";
+inline constexpr char FindingsMenuCaption[] = "Findings";
+inline constexpr char FindingsWindowCaption[] = "Findings";
 inline constexpr char InitialMemoLine1[] = "      ";
 inline constexpr char InitialMemoLine2[] = "                            Press the 'Sniff The PCI Bus' button.";
 inline constexpr char PromptLine[] = "            Press the 'Sniff The PCI Bus' button.";
@@ -28,6 +31,14 @@ inline constexpr unsigned SniffCapacity = PciTableCapacity;  // the sniff asks f
 // "Corvane PCI Sniffer    Ver 1.2   " followed by the reading's clock text.
 std::string TitleText(double reading);
 
+// The health findings of the last sniff, as the window shows them.
+struct SniffFindings {
+    int Errors = 0, Warnings = 0, Notes = 0;
+    std::vector<std::string> Lines;  // "02:00.0  warning  link x4 ...", one per finding
+};
+// "No findings", "1 finding: 1 warning", "8 findings: 3 errors, 3 warnings, 2 notes".
+std::string FindingsCountText(const SniffFindings& found);
+
 // What the behaviour needs from a window.
 class MainWindowView {
 public:
@@ -41,6 +52,10 @@ public:
     virtual void PostAfterShow() = 0;
     // A message box with an OK button and no icon; returns once dismissed.
     virtual void ShowPlainBox(const std::string& caption, const std::string& text) = 0;
+    // Beside the button, outside the memo: the findings' count of the last sniff.
+    virtual void ShowFindingsCount(const std::string& text) { (void)text; }
+    // The list of findings in a window of its own (lines end in CR LF).
+    virtual void ShowFindingsList(const std::string& text) { (void)text; }
 };
 
 // What the behaviour calls in the rest of the program. RealShellServices
@@ -59,6 +74,8 @@ public:
     virtual void LogReport() = 0;
     virtual void BeepDone() = 0;
     virtual void ShowLogViewer() = 0;
+    // The findings of the table the last scan filled.
+    virtual SniffFindings Findings() { return {}; }
     // False when there is no clock (before start-up, after shutdown).
     virtual bool ReadClock(double& reading) = 0;
 };
@@ -79,6 +96,7 @@ public:
     void ButtonSniffClick();
     void MasterTimerTimer();
     void MenuViewErrorLogClick();
+    void MenuViewFindingsClick();
     void FormCloseQuery(bool& canClose);
     void UpdateTitle();
 
@@ -90,4 +108,6 @@ public:
 private:
     MainWindowView& view_;
     ShellServices& services_;
+    bool sniffed_ = false;
+    SniffFindings findings_;
 };

@@ -6,6 +6,7 @@
 
 #include "app/process/ProcessUnit.h"
 #include "app/shell/ProgramLife.h"
+#include "findings/Findings.h"
 #include "sniffer/SnifferUnit.h"
 #include "speaker/wexspeakerclass.h"
 #include "windriver/DriverCheck.h"
@@ -21,6 +22,12 @@ std::string RealShellServices::FormatReport() { return FormatSniffReport(PciDevi
 void RealShellServices::LogReport() { LogSniffReport(PciDeviceTable); }
 void RealShellServices::BeepDone() { ::BeepDone(); }
 void RealShellServices::ShowLogViewer() { ::ShowLogViewer(); }
+
+SniffFindings RealShellServices::Findings() {
+    const auto all = findings::FindingsOfTable(PciDeviceTable, &PciConfigSpaces);
+    const findings::Tally tally = findings::TallyOf(all);
+    return {tally.Errors, tally.Warnings, tally.Notes, findings::FindingLines(all)};
+}
 
 bool RealShellServices::ReadClock(double& reading) {
     if (!MultTimer) return false;

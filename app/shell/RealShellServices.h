@@ -16,5 +16,6 @@ public:
     void LogReport() override;
     void BeepDone() override;
     void ShowLogViewer() override;
+    SniffFindings Findings() override;
     bool ReadClock(double& reading) override;
 };

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniff front end -- quorrin-sniff: one sniff of the PCI bus with the
 // program's start and end around it, for machines without a display.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "app/shell/MainWindowModel.h"
 #include "app/shell/ProgramLife.h"
+#include "findings/FindingsJson.h"
+#include "findings/Metrics.h"
 #include "sniffer/DeviceTableJson.h"
 #include "log/wexerrorlog.h"
 #include "pcinfo/PcInfoUnit.h"
@@ -23,19 +26,29 @@ constexpr int ExitDriverReached = 0;
 constexpr int ExitUsage = 1;
 constexpr int ExitNoDriver = 2;
 constexpr int ExitAlreadyRunning = AbnormalExitStatus;
+constexpr int ExitMetricsNotWritten = 4;
+constexpr int ExitFindings = 5;
 
 std::string Usage() {
-    return std::string("usage: quorrin-sniff [--device PATH] [--json] [--beep]\n"
+    return std::string("usage: quorrin-sniff [--device PATH] [--json] [--check] [--metrics FILE] [--beep]\n"
                        "  Sniffs the PCI bus once through the driver, prints the report\n"
                        "  and writes Quorrin.Log in the current folder.\n"
                        "  --device PATH  the driver device to use instead of ") +
            DefaultDriverDevice +
            "\n"
-           "  --json         print the device table as JSON instead of the report\n"
+           "  --json         print the device table as JSON instead of the report,\n"
+           "                 each function with its findings\n"
+           "  --check        print the findings instead of the report, one a line:\n"
+           "                 location, severity (error, warning, note), text\n"
+           "  --metrics FILE write the sniff as Prometheus metrics into FILE (through a\n"
+           "                 temporary file and a rename); prints no report unless\n"
+           "                 --json or --check asks for one\n"
            "  --beep         sound the window's Done pattern at the end\n"
            "  --help         this text\n"
            "Exit status: 0 driver reached, 2 driver not reached, 1 usage error,\n"
-           "3 another copy of Quorrin is running (its log is left alone).\n";
+           "3 another copy of Quorrin is running (its log is left alone),\n"
+           "4 the metrics file could not be written, 5 with --check: an error or\n"
+           "warning was found.\n";
 }
 
 void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
@@ -59,6 +72,8 @@ int main(int argc, char** argv) {
     platform::CatchEndRequests();
     bool json = false;
     bool beep = false;
+    bool check = false;
+    std::string metrics;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -66,13 +81,19 @@ int main(int argc, char** argv) {
             return ExitDriverReached;
         } else if (arg == "--json") {
             json = true;
+        } else if (arg == "--check") {
+            check = true;
+        } else if (arg == "--metrics" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            metrics = argv[++i];
         } else if (arg == "--beep") {
             beep = true;
         } else if (arg == "--device" && i + 1 < argc && argv[i + 1][0] != '\0') {
             SetDriverDevice(argv[++i]);
         } else {
             std::fprintf(stderr, "quorrin-sniff: %s: %s\n%s",
-                         arg == "--device" ? "--device needs a path" : "unknown argument", arg.c_str(), Usage().c_str());
+                         arg == "--device"    ? "--device needs a path"
+                         : arg == "--metrics" ? "--metrics needs a file"
+                                              : "unknown argument", arg.c_str(), Usage().c_str());
             return ExitUsage;
         }
     }
@@ -90,15 +111,30 @@ int main(int argc, char** argv) {
     if (GoOn()) CheckDriver();
     if (!GoOn()) EndAsAsked();
 
+    findings::SniffRun run;
+    run.Time = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    const auto began = std::chrono::steady_clock::now();
     GetPciCardInfo(PciTableCapacity, PciDeviceTable);
+    run.Duration = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     // OpenDriver leaves code 1 when it got no handle, and so does a scan that
     // lost the driver on the way; each card's check result is taken, so a
     // scan that had the driver throughout ends at 0.
     const bool reached = LastErrorCode != 1;
+    run.DriverReached = reached;
+    const auto found = findings::FindingsOfTable(PciDeviceTable, &PciConfigSpaces);
     if (json) {
-        Write(DeviceTableJson(PciDeviceTable) + "\n");
-    } else {
+        Write(findings::SniffJson(PciDeviceTable, found) + "\n");
+    } else if (check) {
+        for (const std::string& line : findings::FindingLines(found)) Write(line + "\n");
+    } else if (metrics.empty()) {
         Write(FormatSniffReport(PciDeviceTable) + "\r\n");
+    }
+    bool metricsWritten = true;
+    std::string error;
+    if (!metrics.empty() &&
+        !findings::WriteMetrics(metrics, findings::MetricsText(PciDeviceTable, &PciConfigSpaces, found, run), error)) {
+        std::fprintf(stderr, "quorrin-sniff: --metrics: %s\n", error.c_str());
+        metricsWritten = false;
     }
     std::fflush(stdout);
     LogSniffReport(PciDeviceTable);
@@ -106,5 +142,8 @@ int main(int argc, char** argv) {
     if (beep && GoOn()) BeepDone();
     if (!GoOn()) EndAsAsked();
     EndErrorLog(false);
-    return reached ? ExitDriverReached : ExitNoDriver;
+    const findings::Tally tally = findings::TallyOf(found);
+    if (!reached) return ExitNoDriver;
+    if (!metricsWritten) return ExitMetricsNotWritten;
+    return check && tally.Errors + tally.Warnings > 0 ? ExitFindings : ExitDriverReached;
 }

@@ -32,7 +32,7 @@ std::string EditLines(const std::string& text) {
     return lines;
 }
 
-void RegisterClasses(WNDPROC formProc, WNDPROC panelProc) {
+void RegisterClasses(WNDPROC formProc, WNDPROC panelProc, WNDPROC findingsProc) {
     static bool registered = false;
     if (registered) return;
     HINSTANCE instance = GetModuleHandleA(nullptr);
@@ -53,6 +53,15 @@ void RegisterClasses(WNDPROC formProc, WNDPROC panelProc) {
     panel.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     panel.lpszClassName = PanelClassName;  // painted by the form, in its grey
     RegisterClassExA(&panel);
+
+    WNDCLASSEXA findings{};
+    findings.cbSize = sizeof findings;
+    findings.lpfnWndProc = findingsProc;
+    findings.hInstance = instance;
+    findings.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    findings.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    findings.lpszClassName = FindingsFormClassName;
+    RegisterClassExA(&findings);
     registered = true;
 }
 
@@ -73,7 +82,7 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::BuildForm() {
-    RegisterClasses(FormProc, PanelProc);
+    RegisterClasses(FormProc, PanelProc, FindingsProc);
     HINSTANCE instance = GetModuleHandleA(nullptr);
     FormFont = CreateFormFont(false);
     ButtonFont = CreateFormFont(true);
@@ -83,6 +92,7 @@ void TMainForm::BuildForm() {
     MainMenu1 = CreateMenu();
     MenuView = CreatePopupMenu();
     AppendMenuA(MenuView, MF_STRING, MenuViewErrorLogId, ErrorLogMenuCaption);
+    AppendMenuA(MenuView, MF_STRING, MenuViewFindingsId, FindingsMenuCaption);
     AppendMenuA(MainMenu1, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(MenuView), ViewMenuCaption);
 
     // The outer size that leaves the client area at its designed size with
@@ -100,6 +110,12 @@ void TMainForm::BuildForm() {
                                   button.Left, button.Top, button.Width, button.Height, hwnd_,
                                   reinterpret_cast<HMENU>(ButtonSniffId), instance, nullptr);
     SendMessageA(ButtonSniff, WM_SETFONT, reinterpret_cast<WPARAM>(ButtonFont), FALSE);
+
+    const FormRect label = DesignOf(FormComponent::LabelFindings);
+    LabelFindings = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_CENTERIMAGE, label.Left,
+                                    label.Top, label.Width, label.Height, hwnd_,
+                                    reinterpret_cast<HMENU>(LabelFindingsId), instance, nullptr);
+    SendMessageA(LabelFindings, WM_SETFONT, reinterpret_cast<WPARAM>(FormFont), FALSE);
 
     const FormRect panel = DesignOf(FormComponent::Panel4);
     Panel4 = CreateWindowExA(WS_EX_CONTROLPARENT, PanelClassName, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
@@ -130,6 +146,7 @@ void TMainForm::BuildForm() {
 HWND TMainForm::Window(FormComponent component) const {
     switch (component) {
         case FormComponent::ButtonSniff: return ButtonSniff;
+        case FormComponent::LabelFindings: return LabelFindings;
         case FormComponent::Panel4: return Panel4;
         case FormComponent::MemoSnif: return MemoSnif;
     }
@@ -224,6 +241,19 @@ LRESULT TMainForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
                 model_.MenuViewErrorLogClick();
                 return 0;
             }
+            if (lParam == 0 && LOWORD(wParam) == MenuViewFindingsId) {
+                model_.MenuViewFindingsClick();
+                return 0;
+            }
+            break;
+        case WM_CTLCOLORSTATIC:
+            // The count label: white on the form's black.
+            if (reinterpret_cast<HWND>(lParam) == LabelFindings) {
+                HDC dc = reinterpret_cast<HDC>(wParam);
+                SetTextColor(dc, RGB(255, 255, 255));
+                SetBkColor(dc, RGB(0, 0, 0));
+                return reinterpret_cast<LRESULT>(memoBrush_);
+            }
             break;
         case WM_SIZE:
             PlaceComponents();
@@ -240,6 +270,8 @@ LRESULT TMainForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_DESTROY:
             KillTimer(hwnd_, MasterTimerId);
+            if (FindingsForm != nullptr) DestroyWindow(FindingsForm);
+            FindingsForm = FindingsText = nullptr;
             if (LiveHandle == hwnd_) LiveHandle = nullptr;
             if (!destroying_) PostQuitMessage(0);
             return 0;
@@ -313,6 +345,45 @@ void TMainForm::AppendMemo(const std::string& text) {
 void TMainForm::SetCaption(const std::string& caption) { SetWindowTextA(hwnd_, caption.c_str()); }
 
 void TMainForm::PostAfterShow() { PostMessageA(hwnd_, WM_AFTERSHOW, 0, 0); }
+
+void TMainForm::ShowFindingsCount(const std::string& text) { SetWindowTextA(LabelFindings, text.c_str()); }
+
+LRESULT CALLBACK TMainForm::FindingsProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_SIZE: {
+            // The list fills the window.
+            HWND text = GetDlgItem(hwnd, FindingsTextId);
+            if (text != nullptr) MoveWindow(text, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+            return 0;
+        }
+        case WM_CLOSE:
+            ShowWindow(hwnd, SW_HIDE);  // kept for the next request
+            return 0;
+        default:
+            return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+}
+
+void TMainForm::ShowFindingsList(const std::string& text) {
+    if (FindingsForm == nullptr) {
+        HINSTANCE instance = GetModuleHandleA(nullptr);
+        FindingsForm = CreateWindowExA(0, FindingsFormClassName, FindingsWindowCaption, WS_OVERLAPPEDWINDOW,
+                                       CW_USEDEFAULT, CW_USEDEFAULT, 640, 300, hwnd_, nullptr, instance, nullptr);
+        if (FindingsForm == nullptr) return;
+        RECT area{};
+        GetClientRect(FindingsForm, &area);
+        FindingsText = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "",
+                                       WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
+                                           ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+                                       0, 0, area.right, area.bottom, FindingsForm,
+                                       reinterpret_cast<HMENU>(FindingsTextId), instance, nullptr);
+        SendMessageA(FindingsText, WM_SETFONT, reinterpret_cast<WPARAM>(FormFont), FALSE);
+        SendMessageA(FindingsText, EM_SETLIMITTEXT, 0, 0);
+    }
+    SetWindowTextA(FindingsText, EditLines(text).c_str());
+    ShowWindow(FindingsForm, SW_SHOW);
+    SetForegroundWindow(FindingsForm);
+}
 
 void TMainForm::ShowPlainBox(const std::string& caption, const std::string& text) {
     if (PlainBoxHook) {

@@ -14,12 +14,16 @@
 
 inline constexpr char MainFormClassName[] = "TMainForm";
 inline constexpr char PanelClassName[] = "TPanel";
+inline constexpr char FindingsFormClassName[] = "TFindingsForm";
 
 // Command and control identifiers of the form's components.
 inline constexpr int ButtonSniffId = 101;
 inline constexpr int Panel4Id = 102;
 inline constexpr int MemoSnifId = 103;
+inline constexpr int LabelFindingsId = 104;
+inline constexpr int FindingsTextId = 105;
 inline constexpr int MenuViewErrorLogId = 201;
+inline constexpr int MenuViewFindingsId = 202;
 inline constexpr UINT_PTR MasterTimerId = 1;
 
 class TMainForm : private MainWindowView {
@@ -52,6 +56,9 @@ public:
     HMENU MenuView = nullptr;
     HWND Panel4 = nullptr;
     HWND MemoSnif = nullptr;
+    HWND LabelFindings = nullptr;
+    HWND FindingsForm = nullptr;  // made on first request, then reused
+    HWND FindingsText = nullptr;
     HFONT FormFont = nullptr;
     HFONT ButtonFont = nullptr;
 
@@ -61,6 +68,8 @@ private:
     void SetCaption(const std::string& caption) override;
     void PostAfterShow() override;
     void ShowPlainBox(const std::string& caption, const std::string& text) override;
+    void ShowFindingsCount(const std::string& text) override;
+    void ShowFindingsList(const std::string& text) override;
 
     void BuildForm();
     HWND Window(FormComponent component) const;
@@ -72,6 +81,7 @@ private:
 
     static LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK FindingsProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND hwnd_ = nullptr;
     HBRUSH panelBrush_ = nullptr;

@@ -53,6 +53,30 @@ struct SimFunction {
         Config[at + 1] = 0;
         return *this;
     }
+    SimFunction& Byte(uint32_t offset, uint8_t value) {
+        Config[offset] = value;
+        Extended = Extended || offset >= 256;
+        return *this;
+    }
+    SimFunction& Word(uint32_t offset, uint16_t value) {
+        return Byte(offset, static_cast<uint8_t>(value)).Byte(offset + 1, static_cast<uint8_t>(value >> 8));
+    }
+    // A capability at `at` whose next pointer is `next` (0 ends the list);
+    // the list head points at the first one added.
+    SimFunction& Capability(uint8_t at, uint8_t id, uint8_t next) {
+        Config[0x06] |= 0x10;
+        if (Config[0x34] == 0) Config[0x34] = at;
+        return Byte(at, id).Byte(at + 1, next);
+    }
+    // A PCI Express capability at `at` (next pointer `next`) of the given
+    // port type, its link able to train to x`capableWidth` at speed code
+    // `capableSpeed` and trained to x`width` at `speed` (1 is 2.5 GT/s,
+    // 2 is 5, 3 is 8).
+    SimFunction& ExpressPort(uint8_t at, uint8_t next, uint8_t type, unsigned capableWidth, unsigned capableSpeed,
+                             unsigned width, unsigned speed) {
+        Capability(at, 0x10, next).Word(at + 2, static_cast<uint16_t>(0x0002 | type << 4));
+        return Dword(at + 0x0C, capableSpeed | capableWidth << 4).Word(at + 0x12, static_cast<uint16_t>(speed | width << 4));
+    }
     SimFunction& Ids(uint16_t vendor, uint16_t device) { return Dword(0, vendor | (uint32_t{device} << 16)); }
     SimFunction& Memory(uint32_t bar, uint32_t address, uint32_t length, bool setBar = true) {
         Resource("memory", bar, address, length);

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFrame>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -197,9 +198,10 @@ private slots:
         auto* view = form_->findChild<QMenu*>(QStringLiteral("MenuView"));
         QVERIFY(view);
         QCOMPARE(view->title(), QStringLiteral("View"));
-        QCOMPARE(view->actions().size(), 1);
+        QCOMPARE(view->actions().size(), 2);
         QCOMPARE(view->actions().front()->objectName(), QStringLiteral("MenuViewErrorLog"));
         QCOMPARE(view->actions().front()->text(), QStringLiteral("Error Log"));
+        QCOMPARE(view->actions().back()->text(), QStringLiteral("Findings"));
 
         // Start-up has replaced "MainForm" with the title and its clock.
         static const QRegularExpression title(
@@ -270,6 +272,33 @@ private slots:
         QVERIFY(logged.Complete && logged.Problems.empty());
         QCOMPARE(logged.Table->Count, 2);
         QCOMPARE(std::memcmp(logged.Table->Devices, PciDeviceTable.Devices, 2 * sizeof(PciDeviceRecord)), 0);
+    }
+
+    // The count beside the button when the sniff ends, the list in a window
+    // of its own on request; the memo holds the report alone.
+    void findingsCountAndListOfTheFaultyBus() {
+        TestBus bus(ReadFile(std::string(QUORRIN_SOURCE_DIR) + "/examples/faulty-bus.json"));
+        bus.Use();
+        Make();
+        QVERIFY(ShowAndWait());
+        auto* count = form_->findChild<QLabel*>(QStringLiteral("LabelFindings"));
+        QVERIFY(count);
+        QCOMPARE(count->text(), QString());
+        QTest::mouseClick(Button(), Qt::LeftButton);
+        QCOMPARE(count->text(), QStringLiteral("8 findings: 3 errors, 3 warnings, 2 notes"));
+        QVERIFY(count->isVisible());
+        QCOMPARE(count->geometry(), QRect(6, 6, 140, 25));
+        QCOMPARE(Memo()->toPlainText(), AsShown(FormatSniffReport(PciDeviceTable)));
+
+        form_->findChild<QAction*>(QStringLiteral("MenuViewFindings"))->trigger();
+        auto* list = form_->findChild<QPlainTextEdit*>(QStringLiteral("FindingsText"));
+        QVERIFY(list);
+        QVERIFY(list->window()->isVisible());
+        QCOMPARE(list->window()->windowTitle(), QStringLiteral("Findings"));
+        const QString text = list->toPlainText();
+        QVERIFY2(text.startsWith(QStringLiteral("8 findings: 3 errors, 3 warnings, 2 notes\n\n01:00.0  warning  link x4")),
+                 qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("04:00.0  error    capability list loops")));
     }
 
     void captionRefreshesEveryFifthOfASecondOnceStarted() {

@@ -38,8 +38,14 @@ public:
         events_.push_back("Box " + boxCaption + "|" + text);
     }
 
+    // Kept apart from the events: the findings are not the memo's steps.
+    void ShowFindingsCount(const std::string& text) override { findingsCount = text; }
+    void ShowFindingsList(const std::string& text) override { findingsList.push_back(text); }
+
     std::vector<std::string> memo;
     std::string caption = InitialCaption;
+    std::string findingsCount;
+    std::vector<std::string> findingsList;
 
 private:
     Events& events_;
@@ -72,6 +78,7 @@ public:
     void LogReport() override { events_.push_back("LogReport"); }
     void BeepDone() override { events_.push_back("BeepDone"); }
     void ShowLogViewer() override { events_.push_back("ShowLogViewer"); }
+    SniffFindings Findings() override { return found; }
     bool ReadClock(double& reading) override {
         events_.push_back("ReadClock");
         if (!haveClock) return false;
@@ -84,6 +91,7 @@ public:
     bool emptyReport = false;
     double clock = 45 * 86400.0;
     int reports = 0;
+    SniffFindings found;
 
 private:
     Events& events_;
@@ -244,3 +252,39 @@ TEST_F(MainWindowModelTest, CloseQueryShutsDownAndLeavesTheFlag) {
 }
 
 }  // namespace
+
+TEST(FindingsCountText, SaysHowManyOfEachSeverity) {
+    struct Case {
+        int Errors, Warnings, Notes;
+        const char* Text;
+    };
+    for (const Case& c : {Case{0, 0, 0, "No findings"}, Case{0, 1, 0, "1 finding: 1 warning"},
+                          Case{2, 0, 1, "3 findings: 2 errors, 1 note"},
+                          Case{3, 3, 2, "8 findings: 3 errors, 3 warnings, 2 notes"}})
+        EXPECT_EQ(FindingsCountText({c.Errors, c.Warnings, c.Notes, {}}), c.Text) << c.Text;
+}
+
+// The count appears when a sniff ends, the list only on request; the memo
+// keeps the report alone.
+TEST_F(MainWindowModelTest, SniffShowsTheFindingsCountAndTheListOnRequest) {
+    form.MenuViewFindingsClick();
+    ASSERT_EQ(view.findingsList.size(), 1u);
+    EXPECT_EQ(view.findingsList[0], "No sniff yet: press the 'Sniff The PCI Bus' button.\r\n");
+    EXPECT_EQ(view.findingsCount, "");
+
+    services.found = {1, 1, 0, {"02:00.0  error    device status: Fatal Error Detected", "03:00.0  warning  x"}};
+    form.ButtonSniffClick();
+    EXPECT_EQ(view.findingsCount, "2 findings: 1 error, 1 warning");
+    EXPECT_EQ(view.memo, (std::vector<std::string>{"Report 1\r\nsecond line\r\n"}));
+    EXPECT_EQ(view.findingsList.size(), 1u) << "the list is shown only on request";
+    form.MenuViewFindingsClick();
+    EXPECT_EQ(view.findingsList.back(),
+              "2 findings: 1 error, 1 warning\r\n\r\n02:00.0  error    device status: Fatal Error Detected\r\n"
+              "03:00.0  warning  x\r\n");
+
+    services.found = {};
+    form.ButtonSniffClick();
+    EXPECT_EQ(view.findingsCount, "No findings");
+    form.MenuViewFindingsClick();
+    EXPECT_EQ(view.findingsList.back(), "No findings in the last sniff.\r\n");
+}

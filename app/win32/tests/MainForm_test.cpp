@@ -46,6 +46,8 @@ struct FakeServices : ShellServices {
     void LogReport() override { ++logs; }
     void BeepDone() override { ++beeps; }
     void ShowLogViewer() override { ++viewers; }
+    SniffFindings found;
+    SniffFindings Findings() override { return found; }
     bool ReadClock(double& reading) override {
         reading = clock;
         return true;
@@ -173,9 +175,39 @@ TEST_F(MainFormTest, ComponentsAtTheirDesignedPlacesWithTheirTextsAndFonts) {
     GetMenuStringA(bar, 0, caption, sizeof caption, MF_BYPOSITION);
     EXPECT_STREQ(caption, ViewMenuCaption);
     HMENU view = GetSubMenu(bar, 0);
-    ASSERT_EQ(GetMenuItemCount(view), 1);
+    ASSERT_EQ(GetMenuItemCount(view), 2);
     GetMenuStringA(view, 0, caption, sizeof caption, MF_BYPOSITION);
     EXPECT_STREQ(caption, ErrorLogMenuCaption);
+    GetMenuStringA(view, 1, caption, sizeof caption, MF_BYPOSITION);
+    EXPECT_STREQ(caption, FindingsMenuCaption);
+}
+
+// The count beside the button when the sniff ends, the list in a window of
+// its own on request; the memo holds the report alone.
+TEST_F(MainFormTest, SniffShowsTheFindingsCountAndTheMenuTheList) {
+    TMainForm form(services);
+    form.Show();
+    Pump();
+    EXPECT_EQ(Text(form.LabelFindings), "");
+    ExpectGeometry(form.LabelFindings, {"LabelFindings", 6, 6, 140, 25});
+    services.found = {1, 0, 1, {"02:00.0  error    device status: Fatal Error Detected", "01:00.0  note     n"}};
+    SendMessageA(form.Handle(), WM_COMMAND, MAKEWPARAM(ButtonSniffId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(form.ButtonSniff));
+    EXPECT_EQ(Text(form.LabelFindings), "2 findings: 1 error, 1 note");
+    EXPECT_EQ(Text(form.MemoSnif), services.report + "\r\n");
+    EXPECT_EQ(form.FindingsForm, nullptr) << "the list is shown only on request";
+
+    SendMessageA(form.Handle(), WM_COMMAND, MAKEWPARAM(MenuViewFindingsId, 0), 0);
+    ASSERT_NE(form.FindingsForm, nullptr);
+    EXPECT_TRUE(IsWindowVisible(form.FindingsForm));
+    EXPECT_EQ(Text(form.FindingsForm), FindingsWindowCaption);
+    EXPECT_EQ(Text(form.FindingsText), "2 findings: 1 error, 1 note\r\n\r\n02:00.0  error    device status: Fatal "
+                                       "Error Detected\r\n01:00.0  note     n\r\n");
+    // Closed, it waits hidden for the next request.
+    SendMessageA(form.FindingsForm, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(form.FindingsForm));
+    SendMessageA(form.Handle(), WM_COMMAND, MAKEWPARAM(MenuViewFindingsId, 0), 0);
+    EXPECT_TRUE(IsWindowVisible(form.FindingsForm));
 }
 
 TEST_F(MainFormTest, ComponentsFollowTheirAnchorsOnAResize) {
