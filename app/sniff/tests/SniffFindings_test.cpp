@@ -21,6 +21,7 @@
 
 #include "driver/testing/SimBus.h"
 #include "driver/testing/TestBus.h"
+#include "platform/testing/FileText.h"
 #include "platform/testing/RuntimeFolder.h"
 #include "platform/testing/TempFolder.h"
 #include "platform/testing/linux/ShellRun.h"
@@ -29,14 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string FaultyBus() { return ReadText(std::string(QUORRIN_SOURCE_DIR) + "/examples/faulty-bus.json"); }
+std::string FaultyBus() { return platform::testing::ReadFile(std::string(QUORRIN_SOURCE_DIR) + "/examples/faulty-bus.json"); }
 
 bool Have(const std::string& tool) {
     return platform::testing::RunInFolder("/", "command -v '" + tool + "' >/dev/null").Status == 0;
@@ -48,11 +42,11 @@ protected:
     platform::testing::RuntimeFolder runtime_;
     std::string Dir() const { return folder_.Path(); }
     platform::testing::ShellRun Sniff(const std::string& arguments) {
-        return platform::testing::RunInFolder(Dir(), "XDG_RUNTIME_DIR='" + runtime_.Path() + "' '" +
+        return platform::testing::RunInFolder(Dir(), runtime_.Assignment() + " '" +
                                                          BuiltProgram("quorrin-sniff") + "' " + arguments +
                                                          " 2>'" + Dir() + "/stderr'");
     }
-    std::string Errors() const { return ReadText(Dir() + "/stderr"); }
+    std::string Errors() const { return platform::testing::ReadFile(Dir() + "/stderr"); }
     platform::testing::ShellRun Shell(const std::string& command) {
         return platform::testing::RunInFolder(Dir(), command + " 2>&1");
     }
@@ -74,7 +68,7 @@ TEST_F(SniffFindings, CheckPrintsOneLinePerFindingAndExitsFive) {
               "03:00.0  warning  interrupt pin INTA# has no routed interrupt, and neither MSI nor MSI-X is enabled\n"
               "04:00.0  error    capability list loops: the entry at 0x48 points back to 0x40\n");
     // The log holds the report, as without --check.
-    EXPECT_NE(ReadText(Dir() + "/Quorrin.Log").find("PCI Sniff Results.  Found 6 PCI Devices on the Bus"),
+    EXPECT_NE(platform::testing::ReadFile(Dir() + "/Quorrin.Log").find("PCI Sniff Results.  Found 6 PCI Devices on the Bus"),
               std::string::npos);
 }
 
@@ -130,7 +124,7 @@ TEST_F(SniffFindings, MetricsPassPromtoolAndNodeExporterServesThem) {
         << "a temporary file was left beside the metrics";
     const auto check = Shell("promtool check metrics < '" + file + "'");
     EXPECT_EQ(check.Status, 0) << check.Out;
-    const std::string text = ReadText(file);
+    const std::string text = platform::testing::ReadFile(file);
     EXPECT_NE(text.find("quorrin_finding{location=\"04:00.0\",kind=\"caplist-loop\",severity=\"error\"} 1\n"),
               std::string::npos)
         << text;
@@ -174,7 +168,7 @@ TEST_F(SniffFindings, MetricsPassPromtoolAndNodeExporterServesThem) {
     }
     ::kill(exporter, SIGTERM);
     ::waitpid(exporter, nullptr, 0);
-    EXPECT_NE(served.find("\nquorrin_driver_reached 1\n"), std::string::npos) << ReadText(Dir() + "/exporter.log");
+    EXPECT_NE(served.find("\nquorrin_driver_reached 1\n"), std::string::npos) << platform::testing::ReadFile(Dir() + "/exporter.log");
     EXPECT_NE(served.find("quorrin_function_info{class=\"068000\",device=\"9056\",device_name="), std::string::npos);
     EXPECT_NE(served.find("\nnode_textfile_scrape_error 0\n"), std::string::npos) << served;
 }
@@ -192,8 +186,8 @@ TEST_F(SniffFindings, MetricsThatCannotBeWrittenExitFour) {
 TEST_F(SniffFindings, AlertRulesFireOnAVanishedCardAndANewError) {
     if (!Have("promtool")) GTEST_SKIP() << "promtool is not installed (Debian: prometheus; scripts/setup installs it)";
     const std::string rules = std::string(QUORRIN_SOURCE_DIR) + "/examples/quorrin-alerts.yml";
-    const std::string shown = ReadText(rules).substr(ReadText(rules).find("groups:"));
-    EXPECT_NE(ReadText(std::string(QUORRIN_SOURCE_DIR) + "/docs/monitoring.md").find(shown), std::string::npos)
+    const std::string shown = platform::testing::ReadFile(rules).substr(platform::testing::ReadFile(rules).find("groups:"));
+    EXPECT_NE(platform::testing::ReadFile(std::string(QUORRIN_SOURCE_DIR) + "/docs/monitoring.md").find(shown), std::string::npos)
         << "docs/monitoring.md does not show the rules as they are";
     std::ofstream(Dir() + "/test.yml") << R"(rule_files: [')" << rules << R"(']
 evaluation_interval: 1h
