@@ -10,6 +10,7 @@
 #include "log/wexerrorlog.h"
 #include "pci/PlxBridge.h"
 #include "sniffer/PlxEeprom.h"
+#include "sniffer/ReportTexts.h"
 #include "windriver/WexPlxGenDriverUnit.h"
 
 PciDeviceTableType PciDeviceTable = {};
@@ -143,7 +144,7 @@ void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table, PciConfigSpace
     if (context.Handle == NoDriverHandle) {
         // Line 222 is the line this record has always named, so that logs of
         // every version compare; it is a fixed number, not this line.
-        LogSourceError(__FILE__, 222, "GetPciCardInfo", "Could not get a WinDrvr Handle", 255);
+        LogSourceError(__FILE__, 222, "GetPciCardInfo", reporttext::NoHandleText, reporttext::NoHandleCode);
         return;
     }
 
@@ -161,7 +162,7 @@ void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table, PciConfigSpace
     // A driver that went away leaves zeros in the cards after it; say so
     // once, and end the scan as one that did not reach the driver.
     if (DriverConnectionLost(context.Handle)) {
-        LogInfo("GetPciCardInfo: lost the connection to the driver during the scan", 1, false);
+        LogInfo(reporttext::LostDriverText, 1, false);
         SetLastError(1, "GetPciCardInfo->Lost the connection to the driver.\n");
     }
 }
