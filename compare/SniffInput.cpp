@@ -81,8 +81,8 @@ bool Pick(int wanted, const std::vector<Candidate>& all, int& chosen, std::strin
         if (chosen == 0) {
             const Candidate& last = all.back();
             error = std::to_string(last.Line) + ": " +
-                    (count == 1 ? "its sniff" : "none of its " + std::to_string(count) + " sniffs") +
-                    " reached the driver (" + last.NotReached + "): nothing to compare";
+                    (count == 1 ? "its sniff did not reach" : "none of its " + std::to_string(count) + " sniffs reached") +
+                    " the driver (" + last.NotReached + "): nothing to compare";
             return false;
         }
     }

@@ -38,8 +38,6 @@ std::string Usage() {
            "3 another copy of Quorrin is running (its log is left alone).\n";
 }
 
-void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
-
 // The first request from outside to end (SIGTERM, SIGHUP, Ctrl+C), taken
 // between the steps: the steps still to come are left out, the log ends.
 int endRequest = 0;
@@ -95,13 +93,22 @@ int main(int argc, char** argv) {
     // lost the driver on the way; each card's check result is taken, so a
     // scan that had the driver throughout ends at 0.
     const bool reached = LastErrorCode != 1;
-    if (json) {
-        Write(DeviceTableJson(PciDeviceTable) + "\n");
-    } else {
-        Write(FormatSniffReport(PciDeviceTable) + "\r\n");
-    }
-    std::fflush(stdout);
+    // Logged first: a reader that quits (head, less) must not cost the log
+    // its report.
     LogSniffReport(PciDeviceTable);
+    const std::string out = json ? DeviceTableJson(PciDeviceTable) + "\n" : FormatSniffReport(PciDeviceTable) + "\r\n";
+    switch (platform::WriteStandardOutput(out.data(), out.size())) {
+        case platform::OutputResult::Closed:
+            // The end of the output: the log ends, and the status is a closed pipe's.
+            endRequest = platform::OutputClosedRequest();
+            EndAsAsked();
+        case platform::OutputResult::Ended:
+            GoOn();
+            EndAsAsked();
+        case platform::OutputResult::Written:
+        case platform::OutputResult::Failed:
+            break;
+    }
     // The Done pattern is the window's; here it would cost 0.4 s for nothing.
     if (beep && GoOn()) BeepDone();
     if (!GoOn()) EndAsAsked();
