@@ -110,7 +110,7 @@ void BM_CompareTwoLogs(benchmark::State& state) {
         if (!compare::LoadSniff(logs.Baseline, 0, a, error) || !compare::LoadSniff(logs.Current, 0, b, error))
             state.SkipWithError(error.c_str());
         const compare::Comparison c = compare::CompareSniffs(*a.Table, *b.Table, {});
-        benchmark::DoNotOptimize(compare::ComparisonText(a, b, c));
+        benchmark::DoNotOptimize(compare::ComparisonText(a, b, c, {}, {}));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * logs.Bytes));
     state.counters["log_MB"] = static_cast<double>(logs.Bytes) / 2 / 1e6;

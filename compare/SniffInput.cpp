@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
 
 #include "log/LogReader.h"
@@ -226,38 +227,78 @@ bool ReadLog(std::string_view text, int wanted, Sniff& sniff, std::string& error
     return true;
 }
 
+// Every occurrence of `needle`, in one pass.
+std::vector<std::size_t> FindAll(std::string_view text, std::string_view needle) {
+    std::vector<std::size_t> found;
+    const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
+    for (auto at = text.begin();;) {
+        const auto hit = std::search(at, text.end(), searcher);
+        if (hit == text.end()) return found;
+        found.push_back(static_cast<std::size_t>(hit - text.begin()));
+        at = hit + 1;
+    }
+}
+
+// The reports of a text, pasted one after the other, told apart by their
+// headers, footers and no-devices sentences alone: only the one chosen is
+// read block by block.
+struct ReportPlace {
+    std::size_t Begin = 0;
+    bool Complete = false, Empty = false;
+};
+std::vector<ReportPlace> ReportPlaces(std::string_view text) {
+    const std::string_view eol = ReportLineEnd(text);
+    const std::string dashes(reporttext::DashLine72Length, '-');
+    const std::string lead = std::string(eol) + dashes + std::string(eol) + dashes + std::string(eol);
+    std::string footer(reporttext::FooterTitle);
+    footer.pop_back();  // its last blank, which a trimmed copy lacks
+    enum Kind { Header, Footer, Empty };
+    std::vector<std::pair<std::size_t, Kind>> marks;
+    for (std::size_t at : FindAll(text, reporttext::CountLead)) {
+        int32_t count;
+        std::size_t end;
+        if (at >= lead.size() && ParseReportHeader(text.substr(at - lead.size()), eol, count, end))
+            marks.push_back({at - lead.size(), Header});
+    }
+    for (std::size_t at : FindAll(text, footer)) marks.push_back({at, Footer});
+    for (std::size_t at : FindAll(text, reporttext::NoDevices)) marks.push_back({at, Empty});
+    std::sort(marks.begin(), marks.end());
+    std::vector<ReportPlace> places;
+    bool open = false;
+    for (const auto& [at, kind] : marks) {
+        if (kind == Footer) {
+            if (open) places.back().Complete = true;
+            open = false;
+        } else {
+            places.push_back({at, kind == Empty, kind == Empty});
+            open = kind == Header;
+        }
+    }
+    return places;
+}
+
 bool ReadReports(std::string_view text, int wanted, Sniff& sniff, std::string& error) {
-    // A text may hold several reports, pasted one after the other.
-    std::vector<ReportReading> readings;
     std::vector<Candidate> candidates;
     LineCounter lines(text);
-    auto table = std::make_unique<PciDeviceTableType>();
-    for (std::size_t at = 0; at < text.size();) {
-        ReportReading r = ParseSniffReport(text.substr(at), *table);
-        if (!r.Found) break;
-        r.Begin += at;
-        r.End += at;
-        at = std::max(r.End, r.Begin + 1);
-        candidates.push_back({r.Complete, r.HeaderCount == 0 ? "the report found no PCI devices" : "",
-                              lines.At(r.Begin)});
-        readings.push_back(std::move(r));
-    }
+    const std::vector<ReportPlace> places = ReportPlaces(text);
+    for (const ReportPlace& r : places)
+        candidates.push_back({r.Complete, r.Empty ? "the report found no PCI devices" : "", lines.At(r.Begin)});
     int chosen;
     if (!Pick(wanted, candidates, chosen, error)) return false;
-    const ReportReading& picked = readings[chosen - 1];
-    const ReportReading again = ParseSniffReport(text.substr(picked.Begin), *sniff.Table);
+    const std::size_t begin = places[chosen - 1].Begin;
+    const ReportReading again = ParseSniffReport(text.substr(begin), *sniff.Table);
     sniff.Kind = SourceKind::Report;
     sniff.Number = chosen;
-    sniff.Of = static_cast<int>(readings.size());
+    sniff.Of = static_cast<int>(places.size());
     sniff.Complete = again.Complete;
     const std::string_view eol = ReportLineEnd(text);
     for (const ReportProblem& p : again.Problems) {
-        if (!p.Note && !StartsWithDeviceReport(text.substr(picked.Begin + p.Block), eol)) {
-            const int line = lines.At(picked.Begin + p.At);
+        if (!p.Note && !StartsWithDeviceReport(text.substr(begin + p.Block), eol)) {
+            const int line = lines.At(begin + p.At);
             sniff.Problems.push_back({line, p.Text});
             if (p.CutOff || p.Text.starts_with("expected")) AddUnread(sniff, p, line);
         } else {
-            Describe(p, picked.Begin, lines, sniff);
+            Describe(p, begin, lines, sniff);
         }
     }
     return true;
