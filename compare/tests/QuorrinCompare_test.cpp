@@ -12,6 +12,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 #include "driver/testing/TestBus.h"
@@ -19,6 +20,7 @@
 #include "platform/testing/TempFolder.h"
 #include "platform/testing/linux/ShellRun.h"
 #include "sniffer/SnifferUnit.h"
+#include "windriver/WinDriverRequests.h"
 #include "driver/testing/SimBus.h"
 
 namespace {
@@ -220,6 +222,35 @@ TEST_F(CompareProgram, ExitCodesAndWhatTheySay) {
         EXPECT_EQ(run.Status, c.Status) << c.Arguments << "\n" << run.Err;
         EXPECT_NE(run.Err.find(c.Says), std::string::npos) << c.Arguments << "\n" << run.Err;
     }
+}
+
+// A driver lost during the scan leaves zeros behind: neither its log nor a
+// sniff made now is compared, and each says what happened.
+TEST_F(CompareProgram, ASniffThatLostTheDriverIsNotCompared) {
+    const std::string board = simbus::BusJson({simbus::PlxBoard(2, 4, 0x9056, simbus::PatternWords(64, 5))});
+    auto t = std::make_unique<PciDeviceTableType>();
+    t->Count = 1;
+    WriteFile(In("good"), FormatSniffReport(*t));
+    {
+        TestBus bus(board);
+        std::thread killer = bus.KillAfter(WD_Transfer, 100);
+        EXPECT_EQ(Start(BuiltProgram("quorrin-sniff"), "--device '" + bus.Socket() + "'").Status, 2);
+        killer.join();
+    }
+    const ProgramRun logged = Compare("good Quorrin.Log");
+    EXPECT_EQ(logged.Status, 1);
+    EXPECT_NE(logged.Err.find("sniff did not reach the driver (the connection to the driver was lost during the "
+                              "scan): nothing to compare"),
+              std::string::npos)
+        << logged.Err;
+    TestBus bus(board);
+    std::thread killer = bus.KillAfter(WD_Transfer, 100);
+    const ProgramRun live = Compare("good --device '" + bus.Socket() + "'");
+    killer.join();
+    EXPECT_EQ(live.Status, 2);
+    EXPECT_NE(live.Err.find("lost the connection to the driver through " + bus.Socket() + " during the sniff"),
+              std::string::npos)
+        << live.Err;
 }
 
 // One golden sniff against a lab: a row per machine, then each one's changes.
