@@ -321,6 +321,34 @@ TEST_F(CompareProgram, JsonSaysWhatTheTextSays) {
     EXPECT_EQ(j["summary"]["agree"], false);
 }
 
+// Readable at a glance: a run of words on one line, findings that stand
+// after the changes, colours only where asked for or on a terminal.
+TEST_F(CompareProgram, RunsCollapseStandingFindingsFollowColoursWhenAsked) {
+    auto t = std::make_unique<PciDeviceTableType>();
+    t->Count = 2;
+    t->Devices[0].IsPlx = true;
+    t->Devices[1].Slot = 1;
+    t->Devices[1].IsPlx = true;
+    std::memset(t->Devices[1].EepromWords, 0xFF, sizeof t->Devices[1].EepromWords);
+    WriteFile(In("a"), FormatSniffReport(*t));
+    for (int k = 0; k < 40; ++k) t->Devices[0].EepromWords[k] = static_cast<uint16_t>(k + 1);
+    WriteFile(In("b"), FormatSniffReport(*t));
+    const ProgramRun run = Compare("a b");
+    EXPECT_EQ(run.Status, 4);
+    EXPECT_EQ(run.Out.substr(run.Out.find("\n\n")),
+              "\n\n00:00.0  0000:0000\n"
+              "  EEPROM words 0-39 differ: 0: 0000 -> 0001, 1: 0000 -> 0002, 2: 0000 -> 0003, ... (37 more)\n"
+              "  cleared finding: PLX EEPROM reads all 0000 (no answer)\n\n"
+              "Standing findings (on both sides):\n"
+              "  00:01.0  0000:0000: PLX EEPROM reads all FFFF (blank or absent chip)\n\n"
+              "Summary: 2 functions matched by location, 1 differs, 1 standing finding: the sniffs differ.\n");
+    // Not a terminal here: no colours unless asked, and then NO_COLOR does not hold them back.
+    EXPECT_EQ(Compare("--color=auto a b").Out, run.Out);
+    const ProgramRun always = Start("/usr/bin/env", "NO_COLOR=1 '" + BuiltProgram("quorrin-compare") + "' --color=always a b");
+    EXPECT_NE(always.Out.find("\x1b[1m00:00.0  0000:0000\x1b[0m\n"), std::string::npos) << always.Out;
+    EXPECT_NE(always.Out.find("\x1b[31mthe sniffs differ.\x1b[0m"), std::string::npos) << always.Out;
+}
+
 // The output pasted into the README is what the tool prints.
 TEST_F(CompareProgram, TheReadmeExampleIsWhatTheToolPrints) {
     if (!std::filesystem::exists("/usr/share/misc/pci.ids")) GTEST_SKIP() << "no pci.ids: the names differ";
