@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Comparing two logs of 100 functions and 50 sniffs each (a few MB), beside
-// the floor of reading those files and counting their lines.
+// the floor of reading those files and counting their lines; and reading
+// 200 MB of log and 200 MB of pasted reports, beside reading the same bytes.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -109,7 +110,7 @@ void BM_CompareTwoLogs(benchmark::State& state) {
         if (!compare::LoadSniff(logs.Baseline, 0, a, error) || !compare::LoadSniff(logs.Current, 0, b, error))
             state.SkipWithError(error.c_str());
         const compare::Comparison c = compare::CompareSniffs(*a.Table, *b.Table, {});
-        benchmark::DoNotOptimize(compare::ComparisonText(a, b, c));
+        benchmark::DoNotOptimize(compare::ComparisonText(a, b, c, {}, {}));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * logs.Bytes));
     state.counters["log_MB"] = static_cast<double>(logs.Bytes) / 2 / 1e6;
@@ -126,6 +127,79 @@ void BM_FloorReadAndCountLines(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * logs.Bytes));
 }
 BENCHMARK(BM_FloorReadAndCountLines)->Unit(benchmark::kMillisecond);
+
+// About 200 MB of each kind: the same sniffs as a log and as reports pasted
+// one after the other, each file read for its last complete sniff.
+struct BigFiles {
+    std::string Log, Reports;
+    std::size_t LogBytes = 0, ReportBytes = 0;
+};
+
+const BigFiles& TheBigFiles() {
+    static const BigFiles files = [] {
+        constexpr std::size_t Wanted = 200u << 20;
+        BigFiles f;
+        const std::string dir = TheLogs().Folder + "/big";
+        std::filesystem::create_directory(dir);
+        const auto saved = std::filesystem::current_path();
+        std::filesystem::current_path(dir);
+        StartErrorLog(false, "1.2", "Quorrin", "/");
+        auto table = std::make_unique<PciDeviceTableType>();
+        std::ofstream reports(dir + "/reports.txt", std::ios::binary);
+        for (int sniff = 0; f.ReportBytes < Wanted; ++sniff) {
+            FillBus(*table, sniff);
+            const std::string text = FormatSniffReport(*table) + "\r\n";
+            reports << text;
+            f.ReportBytes += text.size();
+            LogSniffReport(*table);
+        }
+        EndErrorLog(false);
+        std::filesystem::current_path(saved);
+        f.Log = dir + "/Quorrin.Log";
+        f.Reports = dir + "/reports.txt";
+        f.LogBytes = std::filesystem::file_size(f.Log);
+        return f;
+    }();
+    return files;
+}
+
+void ReadBig(benchmark::State& state, const std::string& path, std::size_t bytes) {
+    for (auto _ : state) {
+        compare::Sniff s;
+        std::string error;
+        if (!compare::LoadSniff(path, 0, s, error)) state.SkipWithError(error.c_str());
+        benchmark::DoNotOptimize(s.Table->Count);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.counters["MB"] = static_cast<double>(bytes) / 1e6;
+}
+
+void BM_Read200MBLog(benchmark::State& state) {
+    ReadBig(state, TheBigFiles().Log, TheBigFiles().LogBytes);
+}
+BENCHMARK(BM_Read200MBLog)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_Read200MBReports(benchmark::State& state) {
+    ReadBig(state, TheBigFiles().Reports, TheBigFiles().ReportBytes);
+}
+BENCHMARK(BM_Read200MBReports)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The floor of each: the same file read and its lines counted.
+void Floor(benchmark::State& state, const std::string& path, std::size_t bytes) {
+    for (auto _ : state) {
+        const std::string a = ReadFile(path);
+        benchmark::DoNotOptimize(std::count(a.begin(), a.end(), '\n'));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+void BM_Floor200MBLog(benchmark::State& state) {
+    Floor(state, TheBigFiles().Log, TheBigFiles().LogBytes);
+}
+BENCHMARK(BM_Floor200MBLog)->Unit(benchmark::kMillisecond)->Iterations(3);
+void BM_Floor200MBReports(benchmark::State& state) {
+    Floor(state, TheBigFiles().Reports, TheBigFiles().ReportBytes);
+}
+BENCHMARK(BM_Floor200MBReports)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

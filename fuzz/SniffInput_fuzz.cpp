@@ -20,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (sniff.Table->Count < 0 || sniff.Table->Count > PciTableCapacity) __builtin_trap();
     const compare::Comparison c = compare::CompareSniffs(*sniff.Table, *sniff.Table, {});
     if (!c.Agree()) __builtin_trap();
-    (void)compare::ComparisonText(sniff, sniff, c);
+    (void)compare::ComparisonText(sniff, sniff, c, {}, {});
+    (void)compare::ComparisonJson(sniff, sniff, c, {});
     return 0;
 }

@@ -51,9 +51,18 @@ std::string_view StripLostNote(std::string_view& message) {
 
 }  // namespace
 
+// The two blanks after the stamp; a message that begins with a line end
+// (the report's header does) leaves them at the end of the line, where an
+// editor that trims such blanks takes them away.
+std::size_t StampTail(std::string_view afterStamp) {
+    if (afterStamp.starts_with("  ")) return 2;
+    return afterStamp.starts_with("\n") || afterStamp.starts_with("\r\n") ? 0 : std::string_view::npos;
+}
+
 bool StartsLogRecord(std::string_view text) {
     const std::size_t code = CodeLength(text);
-    return code && IsStamp(text.substr(code + 2)) && text.substr(code + 2 + StampLength).starts_with("  ");
+    return code && IsStamp(text.substr(code + 2)) &&
+           StampTail(text.substr(code + 2 + StampLength)) != std::string_view::npos;
 }
 
 std::vector<LogRecord> ReadLogRecords(std::string_view text) {
@@ -79,7 +88,8 @@ std::vector<LogRecord> ReadLogRecords(std::string_view text) {
         std::from_chars(text.data() + start, text.data() + start + code, value);
         r.Code = static_cast<int32_t>(value);
         r.Stamp = text.substr(start + code + 2, StampLength);
-        const std::size_t message = start + code + 2 + StampLength + 2;
+        const std::size_t message =
+            start + code + 2 + StampLength + StampTail(text.substr(start + code + 2 + StampLength));
         r.Message = message < end ? text.substr(message, end - message) : std::string_view{};
         const std::string_view lost = StripLostNote(r.Message);
         const std::string_view cpu = StripSuffix(r.Message, CpuTimeNote);

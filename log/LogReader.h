@@ -25,7 +25,7 @@ struct LogRecord {
 };
 
 // True when `text` begins with a record's code, two blanks, a stamp and two
-// blanks.
+// blanks (or, where a trimmed copy lost them, the line's end).
 bool StartsLogRecord(std::string_view text);
 
 // Every record of the log in order. A record runs to the line end before the

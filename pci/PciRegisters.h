@@ -30,12 +30,9 @@ constexpr uint8_t CapabilityPointerMask = 0xFC;  // the low two bits are reserve
 
 constexpr uint8_t CapabilityIdExpress = 0x10;
 
-// --- Registers and bits the health findings read.
+// --- The header's registers and the command and status bits.
 
-constexpr uint16_t CommandMemorySpace = 0x0002;  // memory decode on
-
-// Header fields past the command and status registers.
-constexpr uint32_t ClassRevision = 0x08;  // class code << 8 | revision
+constexpr uint32_t ClassRevision = 0x08;      // class code << 8 | revision
 constexpr uint32_t ClassHostBridge = 0x0600;  // base class and sub-class
 constexpr uint32_t HeaderType = 0x0E;
 constexpr uint8_t HeaderTypeLayoutMask = 0x7F;  // the top bit says multi-function
@@ -43,8 +40,10 @@ constexpr uint8_t HeaderTypeNormal = 0;
 constexpr uint8_t HeaderTypeBridge = 1;
 constexpr uint8_t HeaderTypeCardBus = 2;
 constexpr uint32_t CardBusCapabilityList = 0x14;  // a CardBus bridge's list head
-constexpr uint32_t InterruptLine = 0x3C;
-constexpr uint32_t InterruptPin = 0x3D;  // 1-4 for INTA#-INTD#, 0 for none
+constexpr uint32_t SubsystemIds = 0x2C;
+constexpr uint32_t ExpansionRom = 0x30;
+constexpr uint32_t InterruptLine = 0x3C;  // line, then pin, min grant, max latency
+constexpr uint32_t InterruptPin = 0x3D;   // 1-4 for INTA#-INTD#, 0 for none
 
 // Base address registers: six in a normal header, two in a bridge's, one in
 // a CardBus bridge's.
@@ -52,20 +51,40 @@ constexpr uint32_t BaseAddress0 = 0x10;
 constexpr uint32_t BarCountNormal = 6;
 constexpr uint32_t BarCountBridge = 2;
 constexpr uint32_t BarCountCardBus = 1;
-constexpr uint32_t BarSpaceIo = 0x01;
+constexpr uint32_t BarSpaceIo = 0x01;  // bit 0 of a BAR: I/O, not memory
 constexpr uint32_t BarIoAddressMask = ~0x03u;
 constexpr uint32_t BarMemoryTypeMask = 0x06;
-constexpr uint32_t BarMemoryType64 = 0x04;
+constexpr uint32_t BarMemoryType64 = 0x04;  // the next BAR holds the upper half
 constexpr uint32_t BarMemoryPrefetchable = 0x08;
 constexpr uint32_t BarMemoryAddressMask = ~0x0Fu;
 
-// The status register's error bits (write one to clear).
+constexpr uint16_t CommandIoSpace = 0x0001;
+constexpr uint16_t CommandMemorySpace = 0x0002;
+constexpr uint16_t CommandBusMaster = 0x0004;
+constexpr uint16_t CommandSpecialCycles = 0x0008;
+constexpr uint16_t CommandMemoryWriteInvalidate = 0x0010;
+constexpr uint16_t CommandVgaPaletteSnoop = 0x0020;
+constexpr uint16_t CommandParityErrorResponse = 0x0040;
+constexpr uint16_t CommandSteppingControl = 0x0080;
+constexpr uint16_t CommandSerrEnable = 0x0100;
+constexpr uint16_t CommandFastBackToBack = 0x0200;
+constexpr uint16_t CommandInterruptDisable = 0x0400;
+
+constexpr uint16_t StatusInterrupt = 0x0008;
+constexpr uint16_t Status66MHz = 0x0020;
+constexpr uint16_t StatusFastBackToBack = 0x0080;
+constexpr uint16_t StatusDevselMask = 0x0600;  // timing: 0 fast, 1 medium, 2 slow
+// The status register's error bits (the bus sets them, software writes 1 to clear).
 constexpr uint16_t StatusMasterDataParityError = 0x0100;
 constexpr uint16_t StatusSignaledTargetAbort = 0x0800;
 constexpr uint16_t StatusReceivedTargetAbort = 0x1000;
 constexpr uint16_t StatusReceivedMasterAbort = 0x2000;
 constexpr uint16_t StatusSignaledSystemError = 0x4000;
 constexpr uint16_t StatusDetectedParityError = 0x8000;
+// The bits the bus sets and software clears by writing 1.
+constexpr uint16_t StatusErrorBits = StatusMasterDataParityError | StatusSignaledTargetAbort |
+                                     StatusReceivedTargetAbort | StatusReceivedMasterAbort |
+                                     StatusSignaledSystemError | StatusDetectedParityError;
 
 // MSI and MSI-X: each capability's message control word and its enable bit.
 constexpr uint8_t CapabilityIdMsi = 0x05;
@@ -143,6 +162,5 @@ constexpr uint32_t AerCorrectableAdvisoryNonFatal = 1u << 13;
 constexpr uint32_t AerCorrectableInternal = 1u << 14;
 constexpr uint32_t AerCorrectableHeaderLogOverflow = 1u << 15;
 
-// --- end of the findings' registers.
 
 }  // namespace pcireg

@@ -4,6 +4,8 @@
 // Ctrl+Break), kept for the program to take when it can end in its own order.
 #pragma once
 
+#include <cstddef>
+
 namespace platform {
 
 // From now on such a request no longer ends the process at once. Call it
@@ -26,5 +28,21 @@ int TakeEndRequest();
 // (on Linux by the signal itself, so a shell sees it), once the program has
 // done its own ending.
 [[noreturn]] void EndAsRequested(int request);
+
+// Writing the program's output to standard output, where a reader may quit
+// (a closed pipe) or a reader that stops reading may leave the write waiting.
+enum class OutputResult {
+    Written,  // all of it
+    Closed,   // the reader has gone: the rest of the output has nowhere to go
+    Ended,    // an end request came while the write waited; it waits to be taken
+    Failed,   // another error
+};
+// The whole text, or what stopped it. A closed output does not end the
+// process here (on Linux SIGPIPE is held back during the write).
+OutputResult WriteStandardOutput(const char* data, std::size_t size);
+
+// The request to end as a program whose output closed ends (on Linux
+// SIGPIPE), for EndAsRequested.
+int OutputClosedRequest();
 
 }  // namespace platform

@@ -49,7 +49,7 @@ nlohmann::json Record(const PciDeviceRecord& d) {
     r["FailCode"] = d.FailCode;
     r["FailText"] = std::string(d.FailText, strnlen(d.FailText, sizeof d.FailText));
     r["Location"] = LocationText(d);
-    r["ClassCode"] = d.ConfigRegs[2] >> 8;
+    r["ClassCode"] = d.ConfigRegs[pcireg::ClassRevision / 4] >> 8;
     const std::string vendor = pcinames::VendorName(d.VendorId);
     if (!vendor.empty()) r["VendorName"] = vendor;
     const std::string device = pcinames::DeviceName(d.VendorId, d.DeviceId);

@@ -65,4 +65,11 @@ inline constexpr const char* FailureTexts[] = {
 };
 constexpr int32_t FailureTextCount = sizeof FailureTexts / sizeof FailureTexts[0];
 
+// What the scan logs when it did not reach the driver: the source-location
+// record's code and text when no handle opened, and the record of a driver
+// lost during the scan.
+constexpr int32_t NoHandleCode = 255;
+inline constexpr char NoHandleText[] = "Could not get a WinDrvr Handle";
+inline constexpr char LostDriverText[] = "GetPciCardInfo: lost the connection to the driver during the scan";
+
 }  // namespace reporttext

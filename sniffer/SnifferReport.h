@@ -22,6 +22,11 @@ struct ReportProblem {
     std::size_t At = 0;     // where the reading went wrong
     std::string Text;
     bool CutOff = false;  // the text ends inside it
+    bool Note = false;    // nothing was lost: stray text between the blocks
+    // A damaged block whose location lines were read names its function.
+    bool Located = false;
+    uint32_t Bus = 0, Slot = 0, Function = 0;
+    int32_t ReadBefore = 0;  // the records read before it
 };
 
 struct ReportReading {
@@ -37,7 +42,9 @@ std::string_view ReportLineEnd(std::string_view text);
 
 // The first report in `text`, as FormatSniffReport writes it. Every block read
 // fills the next record of the table (all else zero); Count is the number of
-// records read. A damaged or cut-off block is skipped and named in Problems.
+// records read. A damaged or cut-off block is skipped and named in Problems;
+// text between the blocks is named as a note. Blanks that end a line may be
+// missing (a trimmed copy); a field must have all its digits.
 // Fields the report does not show read as zero; a failure box without a
 // reason line gives FailCode -1.
 ReportReading ParseSniffReport(std::string_view text, PciDeviceTableType& table);

@@ -3,6 +3,7 @@
 // text the formatter writes is accepted, cut values included: a field reads as
 // the digits the report kept.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "sniffer/ReportTexts.h"
@@ -23,6 +24,28 @@ int HexDigit(char c) {
     return -1;
 }
 
+// How much of `text` the literal covers, npos when it does not match. Blanks
+// that end a line of the literal may be missing from the text: editors and
+// mailers trim them, and they carry nothing.
+std::size_t Match(std::string_view text, std::string_view literal) {
+    std::size_t i = 0, j = 0;
+    while (i < literal.size()) {
+        if (j < text.size() && text[j] == literal[i]) {
+            ++i;
+            ++j;
+            continue;
+        }
+        if (literal[i] != ' ') return std::string_view::npos;
+        std::size_t run = i;
+        while (run < literal.size() && literal[run] == ' ') ++run;
+        const bool literalLineEnds = run == literal.size() || literal[run] == '\r' || literal[run] == '\n';
+        const bool textLineEnds = j == text.size() || text[j] == '\r' || text[j] == '\n';
+        if (!literalLineEnds || !textLineEnds) return std::string_view::npos;
+        i = run;
+    }
+    return j;
+}
+
 // A cursor over the text that remembers what it expected where it first
 // failed.
 class Reader {
@@ -33,25 +56,39 @@ public:
     std::size_t At() const { return at_; }
     bool AtEnd() const { return at_ >= text_.size(); }
     std::string_view Rest() const { return text_.substr(std::min(at_, text_.size())); }
-    bool Sees(std::string_view literal) const { return Rest().starts_with(literal); }
+    bool Sees(std::string_view literal) const { return Match(Rest(), literal) != std::string_view::npos; }
+    // The literal, when it is there; no failure is noted when it is not.
+    bool Take(std::string_view literal) {
+        const std::size_t n = Match(Rest(), literal);
+        if (n == std::string_view::npos) return false;
+        at_ += n;
+        return true;
+    }
 
     bool Literal(std::string_view literal, const char* what = nullptr) {
-        if (!Sees(literal)) return Fail(what ? what : literal, literal.starts_with(Rest()));
-        at_ += literal.size();
+        if (!Take(literal)) return Fail(what ? what : literal, literal.starts_with(Rest()));
         return true;
     }
     bool Eol() { return Literal(eol_, "the end of the line"); }
 
-    // Exactly `digits` hex digits, or (with `longDigits`) that many instead.
-    bool Hex(int digits, uint64_t& value, const char* what, int longDigits = 0) {
+    // Exactly `digits` hex digits, or (with `longDigits`) that many instead:
+    // the formatter always writes the whole width, so a field with fewer
+    // digits has lost some.
+    bool Hex(int digits, uint64_t& value, std::string_view what, int longDigits = 0) {
         int n = 0;
         value = 0;
         const int most = std::max(digits, longDigits);
-        while (n < most && at_ + n < text_.size() && HexDigit(text_[at_ + n]) >= 0) {
+        while (n <= most && at_ + n < text_.size() && HexDigit(text_[at_ + n]) >= 0) {
             value = value << 4 | static_cast<uint64_t>(HexDigit(text_[at_ + n]));
             ++n;
         }
-        if (n != digits && n != longDigits) return Fail(what, at_ + n >= text_.size());
+        if (n != digits && (longDigits == 0 || n != longDigits)) {
+            const std::string wanted =
+                std::to_string(digits) + (longDigits ? " or " + std::to_string(longDigits) : "") + " hex digits";
+            const std::string found = n == 0 ? "none" : n > most ? "more" : std::to_string(n);
+            return FailSaying(std::string(what) + ": expected " + wanted + ", found " + found,
+                              at_ + n >= text_.size());
+        }
         at_ += n;
         return true;
     }
@@ -87,9 +124,10 @@ public:
     }
 
     // `cut`: the text ended before what was expected did.
-    bool Fail(std::string_view what, bool cut = false) {
+    bool Fail(std::string_view what, bool cut = false) { return FailSaying("expected " + Quoted(what), cut); }
+    bool FailSaying(std::string text, bool cut = false) {
         if (expected_.empty()) {
-            expected_ = std::string(what);
+            expected_ = std::move(text);
             failedAt_ = at_;
             cut_ = cut;
         }
@@ -100,15 +138,15 @@ public:
         p.Block = block;
         p.At = failedAt_;
         p.CutOff = cut_ || failedAt_ >= text_.size();
-        p.Text = p.CutOff ? "the text ends inside the block (cut off)" : "expected " + Quoted(expected_);
+        p.Text = p.CutOff ? "the text ends inside the block (cut off)" : expected_;
         return p;
     }
 
     void Skip(std::size_t n) { at_ += n; }
 
 private:
-    static std::string Quoted(const std::string& s) {
-        if (s.starts_with("the ")) return s;
+    static std::string Quoted(std::string_view s) {
+        if (s.starts_with("the ") || s.starts_with("a ")) return std::string(s);
         std::string q = "\"";
         for (char c : s)
             q += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
@@ -141,15 +179,14 @@ bool ReadHeaderLines(Reader& r, PciDeviceRecord& d) {
 // its own; it runs to the first closing dash line that a section follows.
 bool ReadFailure(Reader& r, std::string_view text, std::string_view eol, PciDeviceRecord& d) {
     const std::string open = std::string(eol) + DashLine9 + std::string(eol) + FailedLabel;
-    if (!r.Sees(open)) return true;
-    r.Skip(open.size());
+    if (!r.Take(open)) return true;
     d.FailCode = -1;
     for (int32_t code = 1; code < FailureTextCount; ++code) {
-        const std::string reason =
-            std::string(FailureTexts[code]) + ReasonTail + std::string(eol) + FailTextLead;
-        if (r.Sees(reason)) {
+        const std::string reason = std::string(FailureTexts[code]) + ReasonTail + std::string(eol);
+        const std::size_t n = Match(r.Rest(), reason);
+        if (n != std::string_view::npos && Match(r.Rest().substr(n), FailTextLead) != std::string_view::npos) {
             d.FailCode = code;
-            r.Skip(reason.size() - std::strlen(FailTextLead));
+            r.Skip(n);
             break;
         }
     }
@@ -160,7 +197,7 @@ bool ReadFailure(Reader& r, std::string_view text, std::string_view eol, PciDevi
     const std::size_t start = r.At();
     for (std::size_t p = text.find(close, start); p != std::string_view::npos; p = text.find(close, p + 1)) {
         const std::string_view after = text.substr(p + close.size());
-        if (!after.starts_with(nextBox) && !after.starts_with(nextSection)) continue;
+        if (Match(after, nextBox) == std::string_view::npos && !after.starts_with(nextSection)) continue;
         const std::size_t length = std::min(p - start, sizeof d.FailText);
         std::memcpy(d.FailText, text.data() + start, length);
         r.Skip(p + close.size() - start);
@@ -176,11 +213,14 @@ bool ReadResourceLine(Reader& r, const char* label, int index, Value& value, boo
     if (!r.Literal(label) || !r.Dec(2, n, "the resource number")) return false;
     if (n != index) return r.Fail("resource number " + std::to_string(index));
     if (!r.Literal(IndexTail)) return false;
+    std::string_view name(label);
+    while (name.starts_with(' ')) name.remove_prefix(1);
+    const std::string field = std::string(name) + std::to_string(index) + ")";
     if (decimal) {
         if (!r.DecField(8, value, "a decimal value")) return false;
     } else {
         uint64_t v;
-        if (!r.Literal("0x") || !r.Hex(8, v, "a hex value of 8 or 16 digits", 16)) return false;
+        if (!r.Literal("0x") || !r.Hex(8, v, field, 16)) return false;
         if (v > static_cast<Value>(-1)) return r.Fail("a value that fits the field");
         value = static_cast<Value>(v);
     }
@@ -190,7 +230,7 @@ bool ReadResourceLine(Reader& r, const char* label, int index, Value& value, boo
 bool ReadResources(Reader& r, std::string_view eol, PciDeviceRecord& d) {
     const std::string box = std::string(eol) + DashLine9 + std::string(eol) + NoResources + std::string(eol) +
                             DashLine9 + std::string(eol);
-    if (r.Sees(box)) r.Skip(box.size());
+    r.Take(box);
     if (!r.Eol() || !r.Literal(ResourcesTitle) || !r.Eol()) return false;
     if (!r.Literal(NumMemLabel) || !r.DecField(8, d.NumMemAddresses, "the memory count") || !r.Eol())
         return false;
@@ -221,8 +261,12 @@ bool ReadRows(Reader& r, const char* title, int digits, Word (&words)[N]) {
     if (!r.Eol() || !r.Literal(title) || !r.Eol()) return false;
     for (int k = 0; k < N; ++k) {
         uint64_t v;
-        if (!r.Hex(digits, v, digits == 8 ? "a register of 8 hex digits" : "a word of 4 hex digits") ||
-            !r.Literal(" "))
+        char what[40];
+        if (digits == 8)
+            std::snprintf(what, sizeof what, "config register 0x%02X", 4 * k);
+        else
+            std::snprintf(what, sizeof what, "EEPROM word %d", k);
+        if (!r.Hex(digits, v, what) || !r.Literal(" "))
             return false;
         words[k] = static_cast<Word>(v);
         if (k % 8 == 7 && !r.Eol()) return false;
@@ -246,17 +290,20 @@ bool ParseDeviceReport(std::string_view text, std::string_view eol, PciDeviceRec
                        ReportProblem& problem) {
     d = PciDeviceRecord{};
     Reader r(text, eol);
-    const bool read = ReadHeaderLines(r, d) && ReadFailure(r, text, eol, d) && ReadResources(r, eol, d) &&
-                      ReadRows(r, RegistersTitle, 8, d.ConfigRegs);
+    const bool located = ReadHeaderLines(r, d);
+    bool read = located && ReadFailure(r, text, eol, d) && ReadResources(r, eol, d) &&
+                ReadRows(r, RegistersTitle, 8, d.ConfigRegs);
     if (read && r.Sees(std::string(eol) + EepromTitle + std::string(eol))) {
         d.IsPlx = true;
-        if (!ReadRows(r, EepromTitle, 4, d.EepromWords)) {
-            problem = r.Problem(0);
-            return false;
-        }
+        read = ReadRows(r, EepromTitle, 4, d.EepromWords);
     }
     if (!read) {
         problem = r.Problem(0);
+        // The rest of the comparison needs to know which function it was.
+        problem.Located = located;
+        problem.Bus = d.Bus;
+        problem.Slot = d.Slot;
+        problem.Function = d.Function;
         return false;
     }
     end = r.At();
@@ -282,6 +329,33 @@ bool StartsWithReportFooter(std::string_view text, std::string_view eol, std::si
     return true;
 }
 
+namespace {
+
+// Where reading goes on after a part it could not read: the next device
+// block, the report's footer or the next report's header, whichever comes
+// first. Each begins with a run of hyphens, and each run is looked at once,
+// so that many damaged blocks cost no more than one pass.
+std::size_t NextPart(std::string_view text, std::size_t from, std::string_view eol, std::string_view block,
+                     std::string_view footer, std::string_view header) {
+    while (true) {
+        const std::size_t dashes = text.find(DashLine43, from);
+        if (dashes == std::string_view::npos) return text.size();
+        std::size_t runEnd = dashes;
+        while (runEnd < text.size() && text[runEnd] == '-') ++runEnd;
+        if (dashes >= eol.size() && dashes - eol.size() >= from &&
+            text.substr(dashes - eol.size(), eol.size()) == eol) {
+            const std::string_view there = text.substr(dashes - eol.size());
+            if (there.starts_with(footer) || there.starts_with(header)) return dashes - eol.size();
+        }
+        // A block's dash line may follow another run on the same line.
+        const std::size_t blockAt = runEnd - DashLine43.size();
+        if (text.substr(blockAt).starts_with(block)) return blockAt;
+        from = runEnd;
+    }
+}
+
+}  // namespace
+
 ReportReading ParseSniffReport(std::string_view text, PciDeviceTableType& table) {
     ReportReading reading;
     table.Count = 0;
@@ -289,8 +363,11 @@ ReportReading ParseSniffReport(std::string_view text, PciDeviceTableType& table)
     const std::string headerStart =
         std::string(eol) + DashLine72 + std::string(eol) + DashLine72 + std::string(eol) + CountLead;
     const std::size_t header = text.find(headerStart);
-    const std::size_t empty = text.find(NoDevices);
-    if (empty != std::string_view::npos && (header == std::string_view::npos || empty < header)) {
+    // Looked for only before the header: over the whole rest, once for each
+    // of many pasted reports, the search would make the reading quadratic.
+    const std::size_t empty =
+        text.substr(0, header == std::string_view::npos ? text.size() : header).find(NoDevices);
+    if (empty != std::string_view::npos) {
         reading.Found = reading.Complete = true;
         reading.HeaderCount = 0;
         reading.Begin = empty;
@@ -307,8 +384,10 @@ ReportReading ParseSniffReport(std::string_view text, PciDeviceTableType& table)
     reading.Begin = header;
     at += header;
     const std::string nextBlock = DashLine43 + std::string(eol) + DeviceLead;
+    // The footer's title without its last blank, which a trimmed copy lacks.
+    const std::string footerTitle(FooterTitle, std::strlen(FooterTitle) - 1);
     const std::string footerStart =
-        headerStart.substr(0, headerStart.size() - std::strlen(CountLead)) + FooterTitle;
+        headerStart.substr(0, headerStart.size() - std::strlen(CountLead)) + footerTitle;
     PciDeviceRecord record;
     while (true) {
         const std::string_view rest = text.substr(at);
@@ -318,36 +397,52 @@ ReportReading ParseSniffReport(std::string_view text, PciDeviceTableType& table)
             at += end;
             break;
         }
-        if (rest.empty()) {
+        if (rest.empty() || rest.starts_with(headerStart)) {
             // A block cut off has said so already.
             if (reading.Problems.empty() || !reading.Problems.back().CutOff)
                 reading.Problems.push_back({at, at, "the report ends before its footer (cut off)", true});
+            reading.Problems.back().ReadBefore = table.Count;
             break;
         }
         ReportProblem problem;
-        if (StartsWithDeviceReport(rest, eol) && ParseDeviceReport(rest, eol, record, end, problem)) {
-            if (table.Count < PciTableCapacity)
+        const bool isBlock = StartsWithDeviceReport(rest, eol);
+        if (isBlock && ParseDeviceReport(rest, eol, record, end, problem)) {
+            if (table.Count < PciTableCapacity) {
                 table.Devices[table.Count++] = record;
-            else
-                reading.Problems.push_back({at, at, "a block past the table's " + std::to_string(PciTableCapacity) + " records, left out"});
+            } else {
+                reading.Problems.push_back(
+                    {at, at, "a block past the table's " + std::to_string(PciTableCapacity) + " records, left out"});
+                reading.Problems.back().ReadBefore = table.Count;
+            }
             at += end;
             continue;
         }
-        if (!StartsWithDeviceReport(rest, eol))
-            problem = {0, 0, "expected a device block or the report's footer"};
+        const std::size_t next = NextPart(text, at + 1, eol, nextBlock, footerStart, headerStart);
+        if (!isBlock) {
+            // Text between the parts: a stray line loses nothing, unless a
+            // block whose first line was damaged is in it.
+            const bool lostBlock = text.substr(at, next - at).find(DeviceLead) != std::string_view::npos;
+            problem = {0, 0,
+                       lostBlock ? "expected a device block or the report's footer"
+                                 : "text between the device blocks, not read"};
+            problem.Note = !lostBlock;
+        }
         problem.Block += at;
         problem.At += at;
+        problem.ReadBefore = table.Count;
+        problem.CutOff = problem.CutOff && next >= text.size();
         reading.Problems.push_back(problem);
-        // Go on at the next block or the footer, whichever comes first.
-        const std::size_t block = text.find(nextBlock, at + 1);
-        const std::size_t footer = text.find(footerStart, at + 1);
-        at = std::min({block, footer, text.size()});
+        at = next;
     }
     reading.End = at;
     const int32_t expected = std::min(reading.HeaderCount, PciTableCapacity);
-    if (reading.Complete && reading.Problems.empty() && table.Count != expected)
+    bool lost = false;
+    for (const ReportProblem& p : reading.Problems) lost = lost || !p.Note;
+    if (reading.Complete && !lost && table.Count != expected) {
         reading.Problems.push_back({reading.Begin, reading.Begin,
                                     "the header counts " + std::to_string(reading.HeaderCount) +
                                         " devices, " + std::to_string(table.Count) + " blocks follow"});
+        reading.Problems.back().ReadBefore = table.Count;
+    }
     return reading;
 }

@@ -12,6 +12,7 @@
 #include "pci/CapabilityList.h"
 #include "pci/PlxBridge.h"
 #include "sniffer/PlxEeprom.h"
+#include "sniffer/ReportTexts.h"
 #include "windriver/WexPlxGenDriverUnit.h"
 
 PciDeviceTableType PciDeviceTable = {};
@@ -113,8 +114,8 @@ void ScanCard(DriverContext& context, const PciScanRecord& scan, uint32_t n, Pci
     CopyResources(context.Registration.Card, record);
 
     for (uint32_t k = 0; k < ConfigDwordCount; ++k) record.ConfigRegs[k] = ReadConfigDword(context, k);
-    record.SubVendorId = record.ConfigRegs[11] & 0xFFFF;
-    record.SubDeviceId = record.ConfigRegs[11] >> 16;
+    record.SubVendorId = record.ConfigRegs[pcireg::SubsystemIds / 4] & 0xFFFF;
+    record.SubDeviceId = record.ConfigRegs[pcireg::SubsystemIds / 4] >> 16;
     ReadConfigSpace(context, record, space);
 
     if (plx::IsBridge(record.VendorId, record.DeviceId)) {
@@ -138,7 +139,7 @@ void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table, PciConfigSpace
     if (context.Handle == NoDriverHandle) {
         // Line 222 is the line this record has always named, so that logs of
         // every version compare; it is a fixed number, not this line.
-        LogSourceError(__FILE__, 222, "GetPciCardInfo", "Could not get a WinDrvr Handle", 255);
+        LogSourceError(__FILE__, 222, "GetPciCardInfo", reporttext::NoHandleText, reporttext::NoHandleCode);
         return;
     }
 
@@ -156,7 +157,7 @@ void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table, PciConfigSpace
     // A driver that went away leaves zeros in the cards after it; say so
     // once, and end the scan as one that did not reach the driver.
     if (DriverConnectionLost(context.Handle)) {
-        LogInfo("GetPciCardInfo: lost the connection to the driver during the scan", 1, false);
+        LogInfo(reporttext::LostDriverText, 1, false);
         SetLastError(1, "GetPciCardInfo->Lost the connection to the driver.\n");
     }
 }

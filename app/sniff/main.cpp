@@ -51,8 +51,6 @@ std::string Usage() {
            "warning was found.\n";
 }
 
-void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
-
 // The first request from outside to end (SIGTERM, SIGHUP, Ctrl+C), taken
 // between the steps: the steps still to come are left out, the log ends.
 int endRequest = 0;
@@ -122,13 +120,9 @@ int main(int argc, char** argv) {
     const bool reached = LastErrorCode != 1;
     run.DriverReached = reached;
     const auto found = findings::FindingsOfTable(PciDeviceTable, &PciConfigSpaces);
-    if (json) {
-        Write(findings::SniffJson(PciDeviceTable, found) + "\n");
-    } else if (check) {
-        for (const std::string& line : findings::FindingLines(found)) Write(line + "\n");
-    } else if (metrics.empty()) {
-        Write(FormatSniffReport(PciDeviceTable) + "\r\n");
-    }
+    // Logged first: a reader that quits (head, less) must not cost the log
+    // its report.
+    LogSniffReport(PciDeviceTable);
     bool metricsWritten = true;
     std::string error;
     if (!metrics.empty() &&
@@ -136,8 +130,26 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorrin-sniff: --metrics: %s\n", error.c_str());
         metricsWritten = false;
     }
-    std::fflush(stdout);
-    LogSniffReport(PciDeviceTable);
+    std::string out;
+    if (json) {
+        out = findings::SniffJson(PciDeviceTable, found) + "\n";
+    } else if (check) {
+        for (const std::string& line : findings::FindingLines(found)) out += line + "\n";
+    } else if (metrics.empty()) {
+        out = FormatSniffReport(PciDeviceTable) + "\r\n";
+    }
+    switch (platform::WriteStandardOutput(out.data(), out.size())) {
+        case platform::OutputResult::Closed:
+            // The end of the output: the log ends, and the status is a closed pipe's.
+            endRequest = platform::OutputClosedRequest();
+            EndAsAsked();
+        case platform::OutputResult::Ended:
+            GoOn();
+            EndAsAsked();
+        case platform::OutputResult::Written:
+        case platform::OutputResult::Failed:
+            break;
+    }
     // The Done pattern is the window's; here it would cost 0.4 s for nothing.
     if (beep && GoOn()) BeepDone();
     if (!GoOn()) EndAsAsked();

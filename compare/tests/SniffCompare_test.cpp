@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "sniffer/SnifferReport.h"
@@ -56,11 +57,24 @@ std::vector<std::string> Lines(const compare::Comparison& c) {
             lines.push_back(at + " only in " + (f.Baseline ? "baseline" : "current") +
                             (f.SameCardAt.empty() ? "" : ", same card at " + f.SameCardAt));
         for (const auto& d : f.Differences)
-            lines.push_back(at + " " + d.What + ": " + d.Baseline + " -> " + d.Current);
+            lines.push_back(at + " " + d.What + ": " + d.Baseline + " -> " + d.Current +
+                            (d.Detail.empty() ? "" : " (" + d.Detail + ")"));
         for (const auto& x : f.Findings)
             lines.push_back(at + " " + compare::SideName(x.Where) + " " + x.Kind);
     }
     return lines;
+}
+
+// A 64-bit memory BAR pair at BAR 0 of the PLX board, at `address`.
+void Bar64(PciDeviceRecord& plx, uint64_t address) {
+    plx.ConfigRegs[4] = static_cast<uint32_t>(address) | 0x4;
+    plx.ConfigRegs[5] = static_cast<uint32_t>(address >> 32);
+    plx.NumMemAddresses = 1;
+    plx.MemBar[0] = 0;
+    plx.MemBytes[0] = 0x1000;
+    // The item's field carries the low half; the transfer address is per run.
+    plx.MemPhysicalAddress[0] = static_cast<uint32_t>(address);
+    plx.MemAddress[0] = address;
 }
 
 using Change = std::function<void(PciDeviceRecord& nic, PciDeviceRecord& plx)>;
@@ -99,8 +113,66 @@ INSTANTIATE_TEST_SUITE_P(
         CompareCase{"CardMoved",
                     Nothing,
                     [](PciDeviceRecord& nic, PciDeviceRecord&) { nic.Slot = 5; },
-                    {"00:03.0 only in baseline, same card at 00:05.0",
-                     "00:05.0 only in current, same card at 00:03.0"}},
+                    {"00:03.0 moved: 00:03.0 -> 00:05.0"}},
+        // Its resources are the bus's to give: one line, not one per register.
+        CompareCase{"CardMovedWithItsResources",
+                    Nothing,
+                    [](PciDeviceRecord& nic, PciDeviceRecord&) {
+                        nic.Slot = 5;
+                        nic.MemPhysicalAddress[0] = nic.ConfigRegs[4] = 0xFEA00000;
+                        nic.Interrupt = 10;
+                        nic.ConfigRegs[1] = 0x02900003;
+                    },
+                    {"00:03.0 moved: 00:03.0 -> 00:05.0 (as expected on a move, these differ: memory BAR 0, "
+                     "interrupt)",
+                     "00:03.0 config 0x04 command/status: 02900007 -> 02900003 (Bus Master Enable on -> off)"}},
+        CompareCase{"TwoLikeCardsOneMovedOneAdded",
+                    Nothing,
+                    [](PciDeviceRecord& nic, PciDeviceRecord& plx) {
+                        nic.Slot = 5;
+                        plx = nic;
+                        plx.Slot = 6;
+                    },
+                    {"00:03.0 moved: 00:03.0 -> 00:05.0", "00:06.0 only in current, same card at 00:03.0",
+                     "02:04.0 only in baseline"}},
+        CompareCase{"Bar64MovedAbove4GiBInItsUpperHalf",
+                    [](PciDeviceRecord&, PciDeviceRecord& plx) { Bar64(plx, 0x4000000000); },
+                    [](PciDeviceRecord&, PciDeviceRecord& plx) { Bar64(plx, 0x5000000000); },
+                    {"02:04.0 memory BAR 0: 0x0000004000000000, 0x00001000 bytes -> 0x0000005000000000, "
+                     "0x00001000 bytes"}},
+        CompareCase{"Bar64MovedInItsLowHalf",
+                    [](PciDeviceRecord&, PciDeviceRecord& plx) { Bar64(plx, 0x4000000000); },
+                    [](PciDeviceRecord&, PciDeviceRecord& plx) { Bar64(plx, 0x4010000000); },
+                    {"02:04.0 memory BAR 0: 0x0000004000000000, 0x00001000 bytes -> 0x0000004010000000, "
+                     "0x00001000 bytes"}},
+        // Without the resource (not registered), the registers say it, the upper one by its name.
+        CompareCase{"Bar64RegistersWithoutResource",
+                    [](PciDeviceRecord&, PciDeviceRecord& plx) {
+                        Bar64(plx, 0x4000000000);
+                        plx.NumMemAddresses = 0;
+                    },
+                    [](PciDeviceRecord&, PciDeviceRecord& plx) {
+                        Bar64(plx, 0x5000000000);
+                        plx.NumMemAddresses = 0;
+                    },
+                    {"02:04.0 config 0x14 BAR0 upper half: 00000040 -> 00000050"}},
+        // A refused registration reads no EEPROM: its zeros are no 64 differences.
+        CompareCase{"EepromNotReadOnOneSide",
+                    Nothing,
+                    [](PciDeviceRecord&, PciDeviceRecord& plx) {
+                        plx.FailCode = 9;
+                        std::memset(plx.EepromWords, 0, sizeof plx.EepromWords);
+                    },
+                    {"02:04.0 registration: usable -> failed, code 9 (The WD_CardRegister() failed)",
+                     "02:04.0 EEPROM words: read -> not read (not registered) (not compared)",
+                     "02:04.0 current not-registered"}},
+        CompareCase{"StatusAndCommandBitsByName",
+                    Nothing,
+                    [](PciDeviceRecord& nic, PciDeviceRecord&) { nic.ConfigRegs[1] = 0x22900005; },
+                    {"00:03.0 config 0x04 command/status: 02900007 -> 22900005 (Memory Space Enable on -> off, "
+                     "Received Master Abort set)",
+                     "00:03.0 current status-received-master-abort"},
+                    true},
         CompareCase{"CardGone",
                     Nothing,
                     [](PciDeviceRecord& nic, PciDeviceRecord&) {
@@ -125,6 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {"02:04.0 registration: usable -> failed, code 9 (The WD_CardRegister() failed): "
                      "P9080_CardIsUsable->Failed Card Register.",
+                     "02:04.0 EEPROM words: read -> not read (not registered) (not compared)",
                      "02:04.0 current not-registered"}},
         // The same failure copied through another system, and a code no text names read both ways.
         CompareCase{"SameFailureOtherwiseWritten",
@@ -159,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(
                         nic.ConfigRegs[16] = 1;
                         nic.ConfigRegs[1] = 0x02900003;
                     },
-                    {"00:03.0 config 0x04 command/status: 02900007 -> 02900003",
+                    {"00:03.0 config 0x04 command/status: 02900007 -> 02900003 (Bus Master Enable on -> off)",
                      "00:03.0 config 0x10 BAR0: FEBC0000 -> FEB00000",
                      "00:03.0 config 0x3C interrupt line/pin: 00000000 -> 0000010A",
                      "00:03.0 config 0x40: 00000000 -> 00000001"}},
@@ -174,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
         CompareCase{"StatusErrorBitsWithAllBits",
                     Nothing,
                     [](PciDeviceRecord& nic, PciDeviceRecord&) { nic.ConfigRegs[1] |= 0x01000000; },
-                    {"00:03.0 config 0x04 command/status: 02900007 -> 03900007",
+                    {"00:03.0 config 0x04 command/status: 02900007 -> 03900007 (Master Data Parity Error set)",
                      "00:03.0 current status-master-data-parity-error"},
                     true},
         CompareCase{"EepromWord",
@@ -201,8 +274,81 @@ INSTANTIATE_TEST_SUITE_P(
                         plx.ConfigRegs[4] = 0x00000004;
                         plx.ConfigRegs[5] = 0x40;
                     },
-                    {"00:03.0 config 0x04 command/status: 02900007 -> 02900005",
+                    {"00:03.0 config 0x04 command/status: 02900007 -> 02900005 (Memory Space Enable on -> off)",
                      "00:03.0 baseline decode-on-code-7", "02:04.0 both decode-on-code-7"}}),
     platform::testing::ParamName());
+
+struct IgnoreCase {
+    const char* Name;
+    std::vector<std::string> Ignore, Only;
+    Change Current;
+    std::vector<std::string> Expected;
+    std::map<std::string, int> Ignored;
+};
+
+void PrintTo(const IgnoreCase& c, std::ostream* out) {
+    *out << c.Name;
+}
+
+class IgnoredFields : public testing::TestWithParam<IgnoreCase> {};
+
+TEST_P(IgnoredFields, AreLeftOutAndCounted) {
+    auto a = std::make_unique<PciDeviceTableType>(), b = std::make_unique<PciDeviceTableType>();
+    SmallBus(*a);
+    SmallBus(*b);
+    GetParam().Current(b->Devices[0], b->Devices[1]);
+    CompareOptions options;
+    std::string error;
+    for (const std::string& f : GetParam().Ignore) ASSERT_TRUE(compare::AddIgnored(options.Ignore, f, error)) << error;
+    for (const std::string& l : GetParam().Only) {
+        uint64_t key;
+        ASSERT_TRUE(compare::ParseLocation(l, key)) << l;
+        options.Only.push_back(key);
+    }
+    const compare::Comparison c = compare::CompareSniffs(*a, *b, options);
+    EXPECT_EQ(Lines(c), GetParam().Expected);
+    EXPECT_EQ(c.Ignored, GetParam().Ignored);
+    EXPECT_EQ(c.Agree(), GetParam().Expected.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, IgnoredFields,
+    testing::Values(
+        IgnoreCase{"Irq", {"irq"}, {},
+                   [](PciDeviceRecord& nic, PciDeviceRecord&) {
+                       nic.Interrupt = 10;
+                       nic.ConfigRegs[15] = 0x0000000A;
+                   },
+                   {}, {{"irq", 2}}},
+        IgnoreCase{"OneRegister", {"config:4"}, {},
+                   [](PciDeviceRecord& nic, PciDeviceRecord&) { nic.ConfigRegs[1] = 0x02900003; }, {},
+                   {{"config:0x04", 1}}},
+        IgnoreCase{"EepromButNotTheRest", {"eeprom"}, {},
+                   [](PciDeviceRecord& nic, PciDeviceRecord& plx) {
+                       plx.EepromWords[1] = 0;
+                       nic.ConfigRegs[2] = 1;
+                   },
+                   {"00:03.0 config 0x08 class/revision: 00000000 -> 00000001"}, {{"eeprom", 1}}},
+        IgnoreCase{"LocationOfAMovedCard", {"location"}, {},
+                   [](PciDeviceRecord& nic, PciDeviceRecord&) { nic.Slot = 5; }, {}, {{"location", 1}}},
+        IgnoreCase{"OnlyOneFunction", {}, {"02:04.0"},
+                   [](PciDeviceRecord& nic, PciDeviceRecord& plx) {
+                       nic.ConfigRegs[2] = 1;
+                       plx.EepromWords[9] = 0;
+                   },
+                   {"02:04.0 EEPROM word 9: 1009 -> 0000"}, {}}),
+    platform::testing::ParamName());
+
+TEST(IgnoredFields, UnknownFieldsAndLocationsAreRefused) {
+    compare::IgnoreSet ignore;
+    std::string error;
+    for (const char* bad : {"irqs", "config:0x05", "config:0x100", "eeprom:64", "config:"})
+        EXPECT_FALSE(compare::AddIgnored(ignore, bad, error)) << bad;
+    uint64_t key;
+    EXPECT_TRUE(compare::ParseLocation("0000:02:04.0", key));
+    EXPECT_EQ(key, compare::LocationKey(2, 4, 0));
+    for (const char* bad : {"02:04", "02:20.0", "02:04.8", "1:02:04.0", "02:04.0x"})
+        EXPECT_FALSE(compare::ParseLocation(bad, key)) << bad;
+}
 
 }  // namespace

@@ -5,12 +5,16 @@
 // waiting for its reply is not failed by a Ctrl+C).
 #include "platform/EndRequests.h"
 
+#include <limits.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <initializer_list>
 
 namespace platform {
@@ -56,6 +60,51 @@ int TakeEndRequest() {
         got = ::read(endFd, &info, sizeof info);
     } while (got < 0 && errno == EINTR);
     return got == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
+}
+
+OutputResult WriteStandardOutput(const char* data, std::size_t size) {
+    // A reader that quit shows as EPIPE, not as a death in the middle of
+    // the program's ending; the SIGPIPE it raises is taken back below.
+    sigset_t pipe, previous;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe, &previous);
+    OutputResult result = OutputResult::Written;
+    while (size > 0) {
+        // A full pipe would block the write; waiting in poll instead lets
+        // an end request through. A pipe that polls writable takes PIPE_BUF
+        // bytes without blocking.
+        pollfd wait[2] = {{STDOUT_FILENO, POLLOUT, 0}, {endFd, POLLIN, 0}};
+        if (::poll(wait, endFd >= 0 ? 2 : 1, -1) < 0) {
+            if (errno == EINTR) continue;
+            result = OutputResult::Failed;
+            break;
+        }
+        if (endFd >= 0 && (wait[1].revents & POLLIN)) {
+            result = OutputResult::Ended;
+            break;
+        }
+        if (wait[0].revents == 0) continue;
+        const ssize_t n = ::write(STDOUT_FILENO, data, std::min<std::size_t>(size, PIPE_BUF));
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n < 0) {
+            result = errno == EPIPE ? OutputResult::Closed : OutputResult::Failed;
+            break;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    if (!sigismember(&previous, SIGPIPE)) {
+        const timespec now{0, 0};
+        while (::sigtimedwait(&pipe, nullptr, &now) == SIGPIPE) {
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    return result;
+}
+
+int OutputClosedRequest() {
+    return SIGPIPE;
 }
 
 void EndAsRequested(int request) {

@@ -35,8 +35,29 @@ int TakeEndRequest() {
     return waiting.exchange(0);
 }
 
-void EndAsRequested(int) {
-    // The status of a console program that Ctrl+C ended.
+OutputResult WriteStandardOutput(const char* data, std::size_t size) {
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(size < (1u << 20) ? size : (1u << 20));
+        if (!::WriteFile(out, data, chunk, &written, nullptr)) {
+            const DWORD error = ::GetLastError();
+            return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ? OutputResult::Closed : OutputResult::Failed;
+        }
+        data += written;
+        size -= written;
+    }
+    return OutputResult::Written;
+}
+
+int OutputClosedRequest() {
+    return static_cast<int>(ERROR_NO_DATA);
+}
+
+void EndAsRequested(int request) {
+    // A closed pipe ends with its error's number; Ctrl+C and Ctrl+Break with
+    // the status of a console program that Ctrl+C ended.
+    if (request == static_cast<int>(ERROR_NO_DATA)) ::ExitProcess(ERROR_NO_DATA);
     ::ExitProcess(static_cast<UINT>(0xC000013AUL));
 }
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -56,13 +57,13 @@ protected:
     }
     std::string Errors() const { return ReadText(dir + "/stderr"); }
     static std::string ReadText(const std::string& path) { return platform::testing::ReadFile(path); }
-    // A copy started without waiting for it, its output in `name`.out and
-    // `name`.err; Reap gives its wait status.
-    pid_t Launch(const std::string& name, const std::vector<std::string>& arguments) {
+    // A copy started without waiting for it, its output in `name`.out (or
+    // into `out`) and `name`.err; Reap gives its wait status.
+    pid_t Launch(const std::string& name, const std::vector<std::string>& arguments, int into = -1) {
         const std::string program = BuiltProgram("quorrin-sniff");
         const pid_t pid = ::fork();
         if (pid != 0) return pid;
-        const int out = ::open((dir + "/" + name + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = into >= 0 ? into : ::open((dir + "/" + name + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = ::open((dir + "/" + name + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (::chdir(dir.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(120);
         ::setenv("QUORRIN_INSTANCE_ROOT", runtime_.Path().c_str(), 1);
@@ -209,6 +210,40 @@ TEST_F(SniffProgram, EndedFromOutsideItStillEndsTheLog) {
         EXPECT_EQ(records.back().Message, EndBanner) << strsignal(sig);
         EXPECT_EQ(log.find("No PCI Devices to Log"), std::string::npos) << strsignal(sig) << ": the scan ran";
         EXPECT_EQ(ReadText(dir + "/signalled.out"), "") << strsignal(sig);
+    }
+}
+
+// In a pipe: a reader that quits ends the copy as a closed pipe does, and
+// one that stops reading leaves a write that SIGTERM still ends. The report
+// is logged before it is printed, and the log gets its end either way.
+TEST_F(SniffProgram, InAPipeTheLogHasTheReportAndItsEnd) {
+    TestBus bus(DemoLikeBus());
+    for (const bool readerQuits : {true, false}) {
+        int pipe[2];
+        ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+        // Smaller than the report: the write has to wait for the reader.
+        ASSERT_GT(::fcntl(pipe[1], F_SETPIPE_SZ, 4096), 0);
+        const pid_t sniff = Launch("piped", {"--device", bus.Socket()}, pipe[1]);
+        ::close(pipe[1]);
+        char first[16];
+        ASSERT_GT(::read(pipe[0], first, sizeof first), 0);
+        if (readerQuits) {
+            ::close(pipe[0]);
+        } else {
+            for (int i = 0; i < 1000 && ReadText(dir + "/Quorrin.Log").find("End of PCI Sniff Report") == std::string::npos; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_EQ(::kill(sniff, SIGTERM), 0);
+        }
+        const int status = Reap(sniff);
+        if (!readerQuits) ::close(pipe[0]);
+        const int expected = readerQuits ? SIGPIPE : SIGTERM;
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == expected)
+            << strsignal(expected) << ": wait status " << status << "\n" << ReadText(dir + "/piped.err");
+        const std::string log = ReadText(dir + "/Quorrin.Log");
+        EXPECT_NE(log.find("End of PCI Sniff Report"), std::string::npos) << strsignal(expected);
+        const auto records = simbus::LogFolder::Parse(log);
+        ASSERT_FALSE(records.empty());
+        EXPECT_EQ(records.back().Message, EndBanner) << strsignal(expected);
     }
 }
 
