@@ -42,7 +42,7 @@ driverd::Bus& TheBus() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     driverd::DriverService service(TheBus(), "quorrin-driverd fuzz");
-    driverd::DriverService::ClientId clients[2] = {service.Connect(), service.Connect()};
+    driverd::DriverService::ClientId clients[2] = {service.Connect(1000), service.Connect(1001)};
     std::size_t at = 0;
     while (size - at >= 3) {
         const int who = data[at] & 1;
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         at += length;
         if (driverd::DropsConnection(why)) {
             service.Disconnect(clients[who]);
-            clients[who] = service.Connect();
+            clients[who] = service.Connect(1000u + static_cast<uint32_t>(who));
             continue;
         }
         const driverd::Answer a =
