@@ -47,6 +47,7 @@ struct RealFunction {
     std::string Dir;         // the folder's whole path
     dev_t FolderDevice = 0;  // the folder as it was at the start
     ino_t FolderInode = 0;
+    uint32_t Identity = 0;   // configuration bytes 0-3 as read at the start
     bool Gone = false;       // removed or replaced since: never served again
     uint32_t ConfigSize = 256;
     std::vector<Resource> Resources;
@@ -76,6 +77,13 @@ bool WholeConfigReadable(const std::string& dir) {
     const bool whole = pread(fd, &byte, 1, HeaderBytes) == 1;
     close(fd);
     return whole;
+}
+
+// Vendor and device as configuration bytes 0-3 read now; 0 when unreadable.
+uint32_t IdentityOf(int config) {
+    uint8_t id[4] = {};
+    if (pread(config, id, sizeof id, 0) != static_cast<ssize_t>(sizeof id)) return 0;
+    return uint32_t{id[0]} | uint32_t{id[1]} << 8 | uint32_t{id[2]} << 16 | uint32_t{id[3]} << 24;
 }
 
 class RealBus final : public Bus {
@@ -177,10 +185,7 @@ private:
     // Read from the registered folder's own config: a removed device reads
     // nothing there, a card reprogrammed in place other IDs.
     bool SameDevice(RealFunction& f) {
-        uint8_t id[4] = {};
-        if (!f.Claimed || pread(f.Claimed->Config.Get(), id, sizeof id, 0) != static_cast<ssize_t>(sizeof id) ||
-            (id[0] | id[1] << 8) != f.Id.VendorId || (id[2] | id[3] << 8) != f.Id.DeviceId)
-            f.Gone = true;
+        if (!f.Claimed || IdentityOf(f.Claimed->Config.Get()) != f.Identity) f.Gone = true;
         return !f.Gone;
     }
     Access access_;
@@ -239,6 +244,8 @@ std::unique_ptr<Bus> OpenRealBus(std::string& error, const std::string& sysfsPci
         if (stat(dir.c_str(), &folder) != 0) continue;  // gone while we looked
         f.FolderDevice = folder.st_dev;
         f.FolderInode = folder.st_ino;
+        const Descriptor config(open((dir + "/config").c_str(), O_RDONLY | O_CLOEXEC));
+        f.Identity = IdentityOf(config.Get());
         f.ConfigSize = ConfigSizeOf(dir);
         const uint8_t pin = pci_read_byte(dev, InterruptPinOffset);
         f.Resources = sysfs::ResourcesOf(sysfs::ParseResourceText(ReadText(dir + "/resource")),
