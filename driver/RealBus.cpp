@@ -71,12 +71,9 @@ uint32_t ConfigSizeOf(const std::string& dir) {
 // The kernel serves the whole configuration space only to a privileged
 // reader and quietly cuts everyone else off after the header.
 bool WholeConfigReadable(const std::string& dir) {
-    const int fd = open((dir + "/config").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    const Descriptor config(open((dir + "/config").c_str(), O_RDONLY | O_CLOEXEC));
     uint8_t byte = 0;
-    const bool whole = pread(fd, &byte, 1, HeaderBytes) == 1;
-    close(fd);
-    return whole;
+    return config && pread(config.Get(), &byte, 1, HeaderBytes) == 1;
 }
 
 // Vendor and device as configuration bytes 0-3 read now; 0 when unreadable.

@@ -2,7 +2,8 @@
 // Quorrin fuzz target -- a conversation of frames from two clients with the
 // driver service over a small simulated bus (a PLX bridge with memory, I/O
 // and an interrupt, and a plain function). Each frame is preceded by a byte
-// naming the client (bit 0) and two bytes of its length.
+// naming the client (bit 0) and two bytes of its length. Whatever the
+// clients send, the bridge's EEPROM keeps its words.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "driver/DriverService.h"
 #include "driver/SimulatedBus.h"
+#include "driver/testing/Microwire.h"
 #include "wire/DriverWire.h"
 
 namespace {
@@ -36,6 +38,50 @@ driverd::Bus& TheBus() {
         return b;
     }();
     return *bus;
+}
+
+template <typename Record>
+driverd::Answer Send(driverd::DriverService& service, driverd::DriverService::ClientId client, uint32_t code,
+                     const Record& record, const uint8_t* data = nullptr, uint32_t size = 0) {
+    driverd::DecodedRequest r;
+    r.Code = code;
+    r.RecordSize = sizeof record;
+    std::memcpy(&r.Record, &record, sizeof record);
+    r.Data = data;
+    r.DataSize = size;
+    return service.Serve(client, r);
+}
+
+// The words of the bus file, read back through the service as the sniff
+// reads them.
+void RequireEepromUnchanged(driverd::DriverService& service) {
+    const auto client = service.Connect(0);
+    CardInfoRecord info{};
+    info.Bus = 2;
+    info.Slot = 4;
+    CardRegisterRecord r{};
+    r.Card = Send(service, client, WD_PciGetCardInfo, info).Record.CardInfo.Card;
+    Require(Send(service, client, WD_CardRegister, r).Record.Registration.CardHandle != 0);
+    auto read = [&](uint32_t offset) {
+        TransferRecord t{};
+        t.Address = 0xE000 + offset;
+        t.Command = ReadPortByte;
+        t.Bytes = 1;
+        t.AutoIncrement = 1;
+        const driverd::Answer a = Send(service, client, WD_Transfer, t);
+        return a.Data.empty() ? uint8_t{0} : a.Data[0];
+    };
+    auto write = [&](uint8_t value) {
+        TransferRecord t{};
+        t.Address = 0xE000 + plx::EepromControlOffset;
+        t.Command = WritePortByte;
+        t.Bytes = 1;
+        t.AutoIncrement = 1;
+        Send(service, client, WD_Transfer, t, &value, 1);
+    };
+    const uint16_t words[] = {0x9056, 0x10B5, 0x1234, 0xFFFF};
+    for (unsigned i = 0; i < 4; ++i) Require(microwire::ReadWordAsTheSniff(read, write, i) == words[i]);
+    service.Disconnect(client);
 }
 
 }  // namespace
@@ -69,5 +115,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     service.Disconnect(clients[0]);
     service.Disconnect(clients[1]);
     Require(service.Registrations() == 0);
+    RequireEepromUnchanged(service);
     return 0;
 }

@@ -68,28 +68,4 @@ TEST(SerialEeprom, EveryWriteInstructionActsOnlyWhileWritesAreEnabled) {
     }
 }
 
-// After the writes the part still reads as the sniff reads it: word 3
-// through the even word 2, streaming on.
-TEST(SerialEeprom, ReadStreamsOnAfterAWrite) {
-    SerialEeprom part(plx::EepromAddressBits9080, {0x1111, 0x2222, 0x3333, 0x4444}, true);
-    const auto six = microwire::WriteInstructions(plx::EepromAddressBits9080);
-    Clock(part, six[0]);
-    Clock(part, six[1]);
-    microwire::Instruction read = microwire::Make("READ", 0b10, 2, plx::EepromAddressBits9080);
-    uint32_t got = 0;
-    part.Drive(false, false, false);
-    part.Drive(true, false, false);
-    for (int bit : read.Bits) {
-        part.Drive(true, false, bit);
-        part.Drive(true, true, bit);
-    }
-    EXPECT_FALSE(part.DataOut()) << "the dummy 0";
-    for (int i = 0; i < 32; ++i) {
-        part.Drive(true, false, false);
-        part.Drive(true, true, false);
-        got = got << 1 | (part.DataOut() ? 1u : 0u);
-    }
-    EXPECT_EQ(got, 0x3333DEADu);
-}
-
 }  // namespace

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "driver/testing/Microwire.h"
 
 namespace {
 
@@ -197,41 +200,14 @@ public:
         }
         last_ = v;
     }
-    void End() { W(R() & 0x80); }
-    void Start() {
-        End();
-        W(R() | 0x02);
-    }
-    int AddressBits() { return R(0x72) == 0x56 ? 11 : 9; }
-    void ShiftOut(uint16_t bits, int count) {
-        const uint8_t base = R() & 0x02;
-        while (count--) {
-            const uint8_t v = base + ((bits & 0x8000) ? 0x04 : 0);
-            W(v);
-            W(v + 1);
-            W(v);
-            bits = static_cast<uint16_t>(bits << 1);
-        }
-    }
     uint16_t ReadWord(unsigned index) {
         edges_.clear();
-        uint16_t acc = 0;
-        const int b = (index & 1) ? 32 : 16;
-        const int n = AddressBits();
-        const uint16_t address = static_cast<uint16_t>(((index & 0xFE) << (16 - n)) & 0x1FFF);
-        Start();
-        ShiftOut(address | 0xC000, n);
-        instruction_ = edges_;
-        W(0x82);
-        for (int i = 0; i < b; ++i) {
-            acc = static_cast<uint16_t>(acc << 1);
-            W(R() | 0x03);
-            const uint8_t r = R();
-            if (r & 0x08) acc = static_cast<uint16_t>(acc + 1);
-            W(r & 0x82);
-        }
-        End();
-        return acc;
+        const uint16_t word = microwire::ReadWordAsTheSniff([this](uint32_t offset) { return R(offset); },
+                                                            [this](uint8_t v) { W(v); }, index);
+        // The instruction is what the first 9 or 11 edges took.
+        const std::size_t bits = R(0x72) == 0x56 ? 11 : 9;
+        instruction_.assign(edges_.begin(), edges_.begin() + static_cast<std::ptrdiff_t>(std::min(bits, edges_.size())));
+        return word;
     }
     const std::vector<int>& Instruction() const { return instruction_; }
 
