@@ -9,7 +9,8 @@
 // the bus holds and moves bytes, so it stays small. The contract:
 //
 // - Every call comes from the service's one thread; none may throw.
-// - Scan() lists every function once, in the order bus, slot, function.
+// - Scan() lists every function once, in the order bus, slot, function;
+//   one removed or replaced since the start is no longer listed.
 //   The service cuts the list to what the reply holds.
 // - CardInfo() gives a function's resources in the order the card-information
 //   reply lists them; false when the function is unknown or refuses.
