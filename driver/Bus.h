@@ -9,7 +9,8 @@
 // the bus holds and moves bytes, so it stays small. The contract:
 //
 // - Every call comes from the service's one thread; none may throw.
-// - Scan() lists every function once, in the order bus, slot, function.
+// - Scan() lists every function once, in the order bus, slot, function;
+//   one removed or replaced since the start is no longer listed.
 //   The service cuts the list to what the reply holds.
 // - CardInfo() gives a function's resources in the order the card-information
 //   reply lists them; false when the function is unknown or refuses.
@@ -19,17 +20,17 @@
 //   backend has no way to.
 // - Register() and Unregister() are hooks called when a client claims or
 //   releases a function, so a backend can refuse (a simulated fault, a device
-//   it cannot claim). Locks and card handles are the service's.
-// - BoundToDriver() says whether a kernel driver owns the function at this
-//   moment; it is asked at every transfer, never cached, since a driver can
-//   be loaded or rebound at any time. What that allows is the service's
-//   (driver/AccessPolicy.h).
+//   gone or replaced since the start, one it cannot claim). Locks and card
+//   handles are the service's.
 // - Transfer() moves `bytes` bytes in units of unitBytes (1, 2 or 4) at
-//   `offset` into resource `index` of a function, reading into or writing
-//   from `data`. With autoIncrement false every unit goes to the same offset.
-//   The service has already checked that the whole range lies inside the
-//   resource, that the offset is a multiple of the unit, that a registered
-//   client asks and that the policy allows it; false when the bus fails.
+//   `offset` into resource `index` of a registered function, reading into or
+//   writing from `data`. With autoIncrement false every unit goes to the same
+//   offset. The service has already checked that the whole range lies inside
+//   the resource, that the offset is a multiple of the unit, that a
+//   registered client asks and that the policy allows it. The backend checks
+//   at every transfer that the function is still the one registered: Gone
+//   when it was removed or replaced, or its mapping faulted (the service then
+//   ends the registration); Failed when the bus refused this one access.
 //   Nothing a backend holds (descriptor, mapping) is ever handed to a client.
 #pragma once
 
@@ -67,6 +68,7 @@ struct Resource {
 };
 
 enum class RegisterAnswer { Granted, Refused, NoHandle };
+enum class TransferResult { Done, Failed, Gone };
 
 class Bus {
 public:
@@ -77,9 +79,8 @@ public:
     virtual bool ReadConfig(const Location& where, uint32_t offset, uint32_t bytes, uint32_t& value) = 0;
     virtual RegisterAnswer Register(const Location& where) = 0;
     virtual void Unregister(const Location& where) = 0;
-    virtual bool BoundToDriver(const Location& where) = 0;
-    virtual bool Transfer(const Location& where, std::size_t index, uint64_t offset, uint32_t unitBytes,
-                          bool isRead, bool autoIncrement, uint8_t* data, uint32_t bytes) = 0;
+    virtual TransferResult Transfer(const Location& where, std::size_t index, uint64_t offset, uint32_t unitBytes,
+                                    bool isRead, bool autoIncrement, uint8_t* data, uint32_t bytes) = 0;
 };
 
 // The backends. Each returns nullptr and says why in `error` when it cannot

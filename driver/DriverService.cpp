@@ -3,10 +3,11 @@
 #include "driver/DriverService.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <optional>
 
-#include "driver/AccessPolicy.h"
 #include "wire/DriverWire.h"
 
 namespace driverd {
@@ -72,18 +73,35 @@ void FillResourceBlock(const std::vector<Resource>& resources, CardResourceBlock
     }
 }
 
-DriverService::DriverService(Bus& bus, std::string versionText) : bus_(bus), versionText_(std::move(versionText)) {}
+std::string LocationText(const Location& where) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02x:%02x.%x", where.Bus & 0xFFu, where.Slot & 0x1Fu, where.Function & 0x7u);
+    return text;
+}
 
-DriverService::ClientId DriverService::Connect() {
+DriverService::DriverService(Bus& bus, std::string versionText, ServiceHooks hooks)
+    : bus_(bus), versionText_(std::move(versionText)), hooks_(std::move(hooks)) {}
+
+void DriverService::Say(const std::string& text) const {
+    if (hooks_.Log) hooks_.Log(text);
+    else std::fprintf(stderr, "quorrin-driverd: %s\n", text.c_str());
+}
+
+DriverService::ClientId DriverService::Connect(uint32_t uid) {
     const ClientId id = nextClient_++;
     clients_[id] = ClientState{};
+    clients_[id].Uid = uid;
     return id;
 }
 
-void DriverService::Release(std::map<uint32_t, Registration>::iterator card) {
+void DriverService::Release(Cards::iterator card) {
     bus_.Unregister(card->second.Card.Where);
     auto client = clients_.find(card->second.Client);
-    if (client != clients_.end() && client->second.Registrations > 0) --client->second.Registrations;
+    if (client != clients_.end()) {
+        if (client->second.Registrations > 0) --client->second.Registrations;
+        auto user = perUser_.find(client->second.Uid);
+        if (user != perUser_.end() && --user->second == 0) perUser_.erase(user);
+    }
     cards_.erase(card);
 }
 
@@ -96,6 +114,23 @@ void DriverService::Disconnect(ClientId client) {
     clients_.erase(client);
 }
 
+// Looked at before every request, so a card nobody uses is free for the
+// next one who asks; nothing needs a timer.
+void DriverService::Expire() {
+    const auto now = hooks_.Now();
+    for (auto it = cards_.begin(); it != cards_.end();) {
+        const auto next = std::next(it);
+        if (now - it->second.LastUse >= hooks_.Lapse) {
+            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(hooks_.Lapse).count();
+            Say(LocationText(it->second.Card.Where) + ": the registration of uid " +
+                std::to_string(clients_[it->second.Client].Uid) + " lapsed after " + std::to_string(seconds) +
+                " s without a request");
+            Release(it);
+        }
+        it = next;
+    }
+}
+
 Answer DriverService::Refuse(Refusal why, const DecodedRequest& request) {
     Answer a;
     a.Status = RefusalStatus(why);
@@ -105,6 +140,7 @@ Answer DriverService::Refuse(Refusal why, const DecodedRequest& request) {
 }
 
 Answer DriverService::Serve(ClientId client, const DecodedRequest& request) {
+    Expire();
     Answer a;
     a.Record = request.Record;
     a.RecordSize = request.RecordSize;
@@ -114,7 +150,7 @@ Answer DriverService::Serve(ClientId client, const DecodedRequest& request) {
     case WD_PciGetCardInfo: CardInfo(client, a); break;
     case WD_CardRegister: Register(client, a); break;
     case WD_CardUnregister: Unregister(client, a); break;
-    case WD_PciConfigDump: ConfigDump(a); break;
+    case WD_PciConfigDump: ConfigDump(client, a); break;
     case WD_Transfer: Transfer(client, request, a); break;
     default: a.Status = wire::StatusUnknownRequest; break;
     }
@@ -189,9 +225,15 @@ bool DriverService::FindCard(ClientId client, const CardResourceBlock& block, Fu
     return false;
 }
 
-bool DriverService::Registered(const Location& where) const {
-    return std::any_of(cards_.begin(), cards_.end(),
-                       [&](const auto& c) { return c.second.Card.Where == where; });
+DriverService::Cards::iterator DriverService::Holder(const Location& where) {
+    return std::find_if(cards_.begin(), cards_.end(), [&](const auto& c) { return c.second.Card.Where == where; });
+}
+
+bool DriverService::RegistrationAllowed(const ClientState& state) const {
+    if (state.Registrations >= MaxRegistrationsPerConnection) return false;
+    if (!CountsAgainstUserCaps(state.Uid)) return true;
+    const auto user = perUser_.find(state.Uid);
+    return user == perUser_.end() || user->second < MaxRegistrationsPerUser;
 }
 
 // The counter wraps after 2^32 registrations; a handle still in use is
@@ -215,15 +257,22 @@ void DriverService::Register(ClientId client, Answer& a) {
         a.Status = wire::StatusNoSuchCard;
         return;
     }
+    ClientState& state = clients_[client];
     // A card is held once: by another client it is locked, by this one it is
     // already registered. Either way status 0 and no card handle.
-    if (Registered(card.Where)) return;
+    if (const auto held = Holder(card.Where); held != cards_.end()) {
+        if (!r.LockCheckOnly && held->second.Client != client && !held->second.ToldHeld) {
+            held->second.ToldHeld = true;
+            Say(LocationText(card.Where) + ": registration by uid " + std::to_string(state.Uid) + " refused: uid " +
+                std::to_string(clients_[held->second.Client].Uid) + " holds the card");
+        }
+        return;
+    }
     if (r.LockCheckOnly) {
         r.CardHandle = LockCheckHandle;
         return;
     }
-    ClientState& state = clients_[client];
-    if (state.Registrations >= MaxRegistrationsPerConnection) {
+    if (!RegistrationAllowed(state)) {
         a.Status = wire::StatusLimit;
         return;
     }
@@ -250,7 +299,10 @@ void DriverService::Register(ClientId client, Answer& a) {
     }
     r.CardHandle = NewCardHandle();
     ++state.Registrations;
-    cards_[r.CardHandle] = Registration{client, card, std::move(resources)};
+    ++perUser_[state.Uid];
+    cards_[r.CardHandle] = Registration{client, card, std::move(resources), hooks_.Now()};
+    // Whatever was clocked into the part before is not known to us.
+    eeproms_[card.Where] = EepromLines{};
 }
 
 void DriverService::Unregister(ClientId client, Answer& a) {
@@ -262,9 +314,16 @@ void DriverService::Unregister(ClientId client, Answer& a) {
     Release(it);
 }
 
-void DriverService::ConfigDump(Answer& a) {
+void DriverService::ConfigDump(ClientId client, Answer& a) {
     ConfigAccessRecord& c = a.Record.Config;
     const Location where{c.Bus, c.Slot, c.Function};
+    if (!ConfigAccessAllowed(c.Direction)) {
+        a.Status = wire::StatusDenied;
+        return;
+    }
+    // Reading the card it holds keeps a registration alive.
+    if (const auto held = Holder(where); held != cards_.end() && held->second.Client == client)
+        held->second.LastUse = hooks_.Now();
     const uint32_t size = bus_.ConfigSize(where);
     if (size == 0) {
         a.Status = wire::StatusNoSuchCard;
@@ -284,55 +343,64 @@ void DriverService::ConfigDump(Answer& a) {
     a.Data.assign(p, p + sizeof value);
 }
 
-// A write passes only where the policy names the register, and only when it
-// leaves the guarded bits as they read now.
-uint32_t DriverService::CheckWrite(const Registration& card, std::size_t index, uint64_t offset,
-                                   const TransferRecord& t, const uint8_t* data) {
+// The policy's decision and the bus's access for one transfer inside a
+// registration's resource. A function that is gone (removed, replaced, its
+// mapping torn down) ends the registration: nothing more reaches it.
+uint32_t DriverService::Move(Cards::iterator card, std::size_t index, uint64_t offset, const TransferRecord& t,
+                             const DecodedRequest& request, Answer& a) {
+    const Registration& held = card->second;
+    const Location where = held.Card.Where;
     const uint32_t unit = wire::TransferUnitBytes(t.Command);
-    const WritableRegister* rule = FindWritableRegister(card.Card.VendorId, card.Card.DeviceId,
-                                                        card.Resources[index].Bar, offset, unit, t.Bytes);
-    if (rule == nullptr) return wire::StatusDenied;
-    uint8_t current = 0;
-    if (!bus_.Transfer(card.Card.Where, index, offset, 1, true, true, &current, 1))
-        return wire::StatusRefused;
-    return WriteKeepsGuardedBits(*rule, current, data[0]) ? 0 : wire::StatusDenied;
+    const bool isRead = wire::TransferIsRead(t.Command);
+    const TransferAsk ask{held.Card.VendorId, held.Card.DeviceId, held.Resources[index].Bar, offset, unit,
+                          t.Bytes, isRead, request.Data};
+    bool gone = false;
+    auto readNow = [&]() -> std::optional<uint8_t> {
+        uint8_t byte = 0;
+        const TransferResult got = bus_.Transfer(where, index, offset, 1, true, true, &byte, 1);
+        gone = got == TransferResult::Gone;
+        return got == TransferResult::Done ? std::optional<uint8_t>(byte) : std::nullopt;
+    };
+    const Verdict verdict = JudgeTransfer(ask, eeproms_[where], readNow);
+    TransferResult result = gone ? TransferResult::Gone : TransferResult::Failed;
+    std::vector<uint8_t> data(t.Bytes);
+    if (verdict == Verdict::Denied) return wire::StatusDenied;
+    if (verdict == Verdict::Allowed) {
+        if (!isRead) std::memcpy(data.data(), request.Data, t.Bytes);
+        result = bus_.Transfer(where, index, offset, unit, isRead, t.AutoIncrement != 0, data.data(), t.Bytes);
+    }
+    if (result == TransferResult::Gone) {
+        Say(LocationText(where) + ": the function was removed or replaced, or its registers faulted; the "
+            "registration of uid " + std::to_string(clients_[held.Client].Uid) + " ends");
+        Release(card);
+        return wire::StatusOutOfRange;
+    }
+    if (result != TransferResult::Done) return wire::StatusRefused;
+    if (isRead) a.Data = std::move(data);
+    return 0;
 }
 
 void DriverService::Transfer(ClientId client, const DecodedRequest& request, Answer& a) {
     const TransferRecord& t = a.Record.Transfer;
     const uint32_t unit = wire::TransferUnitBytes(t.Command);
-    const bool memory = wire::TransferIsMemory(t.Command), isRead = wire::TransferIsRead(t.Command);
+    const bool memory = wire::TransferIsMemory(t.Command);
     const uint64_t span = t.AutoIncrement ? t.Bytes : unit;
-    for (const auto& [handle, card] : cards_) {
-        if (card.Client != client) continue;
-        for (std::size_t i = 0; i < card.Resources.size(); ++i) {
-            const Resource& r = card.Resources[i];
+    for (auto card = cards_.begin(); card != cards_.end(); ++card) {
+        if (card->second.Client != client) continue;
+        for (std::size_t i = 0; i < card->second.Resources.size(); ++i) {
+            const Resource& r = card->second.Resources[i];
             if (r.Kind != (memory ? ResourceKind::Memory : ResourceKind::IO)) continue;
             if (t.Address < r.Address || t.Address - r.Address > r.Length || span > r.Length - (t.Address - r.Address))
                 continue;
             const uint64_t offset = t.Address - r.Address;
+            card->second.LastUse = hooks_.Now();
             // Both backends see only whole units: a device register is never
             // reached across its boundary.
             if (offset % unit != 0) {
                 a.Status = wire::StatusBadRecord;
                 return;
             }
-            if (!MayAccessBars(bus_.BoundToDriver(card.Card.Where), card.Card.VendorId, card.Card.DeviceId)) {
-                a.Status = wire::StatusRefused;
-                return;
-            }
-            if (!isRead) {
-                a.Status = CheckWrite(card, i, offset, t, request.Data);
-                if (a.Status != 0) return;
-            }
-            std::vector<uint8_t> data(t.Bytes);
-            if (!isRead) std::memcpy(data.data(), request.Data, t.Bytes);
-            if (!bus_.Transfer(card.Card.Where, i, offset, unit, isRead, t.AutoIncrement != 0, data.data(),
-                               t.Bytes)) {
-                a.Status = wire::StatusRefused;
-                return;
-            }
-            if (isRead) a.Data = std::move(data);
+            a.Status = Move(card, i, offset, t, request, a);
             return;
         }
     }

@@ -5,11 +5,14 @@
 // allows.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "driver/AccessPolicy.h"
 #include "driver/Bus.h"
 #include "driver/RequestDecoder.h"
 
@@ -28,13 +31,23 @@ struct Answer {
 // names no registration and is never handed out for one.
 constexpr uint32_t LockCheckHandle = 0xFFFFFFFFu;
 
+// What the service takes from its surroundings; tests give their own.
+struct ServiceHooks {
+    using Clock = std::chrono::steady_clock;
+    std::function<Clock::time_point()> Now = [] { return Clock::now(); };
+    Clock::duration Lapse = RegistrationLapse;
+    // One line for the service's log (standard error by default).
+    std::function<void(const std::string&)> Log;
+};
+
 class DriverService {
 public:
     using ClientId = uint64_t;
 
-    DriverService(Bus& bus, std::string versionText);
+    DriverService(Bus& bus, std::string versionText, ServiceHooks hooks = {});
 
-    ClientId Connect();
+    // A connection of the user `uid`, whom the per-user limits count.
+    ClientId Connect(uint32_t uid);
     // Releases everything the client still has registered.
     void Disconnect(ClientId client);
 
@@ -51,39 +64,52 @@ private:
         ClientId Client;
         Function Card;
         std::vector<Resource> Resources;
+        ServiceHooks::Clock::time_point LastUse;
+        bool ToldHeld = false;  // the log has said once who holds it
     };
     struct ClientState {
+        uint32_t Uid = 0;
         bool HaveLastInfo = false;
         bool LastInfoRefused = false;
         Location LastInfo;
         std::size_t Registrations = 0;
     };
+    using Cards = std::map<uint32_t, Registration>;  // by card handle
 
     void Version(Answer& a);
     void Scan(Answer& a);
     void CardInfo(ClientId client, Answer& a);
     void Register(ClientId client, Answer& a);
     void Unregister(ClientId client, Answer& a);
-    void ConfigDump(Answer& a);
+    void ConfigDump(ClientId client, Answer& a);
     void Transfer(ClientId client, const DecodedRequest& request, Answer& a);
+    uint32_t Move(Cards::iterator card, std::size_t index, uint64_t offset, const TransferRecord& t,
+                  const DecodedRequest& request, Answer& a);
     bool FindCard(ClientId client, const CardResourceBlock& block, Function& card,
                   std::vector<Resource>& resources);
-    bool Registered(const Location& where) const;
+    Cards::iterator Holder(const Location& where);
+    bool RegistrationAllowed(const ClientState& state) const;
     uint32_t NewCardHandle();
-    uint32_t CheckWrite(const Registration& card, std::size_t index, uint64_t offset, const TransferRecord& t,
-                        const uint8_t* data);
-    void Release(std::map<uint32_t, Registration>::iterator card);
+    void Release(Cards::iterator card);
+    void Expire();
+    void Say(const std::string& text) const;
 
     Bus& bus_;
     std::string versionText_;
+    ServiceHooks hooks_;
     ClientId nextClient_ = 1;
     uint32_t nextCardHandle_ = 1;
     uint32_t nextInterruptHandle_ = 0x100;
     std::map<ClientId, ClientState> clients_;
-    std::map<uint32_t, Registration> cards_;  // by card handle
+    std::map<uint32_t, std::size_t> perUser_;  // registrations held by each uid
+    Cards cards_;
+    std::map<Location, EepromLines> eeproms_;  // by device: the part is one
 };
 
 // Resource items as the card-information reply carries them.
 void FillResourceBlock(const std::vector<Resource>& resources, CardResourceBlock& block);
+
+// "bb:ss.f" of a location, as the log names a function.
+std::string LocationText(const Location& where);
 
 }  // namespace driverd

@@ -20,7 +20,9 @@ Refusal CheckTransfer(const TransferRecord& t, uint32_t dataSize) {
 }
 
 Refusal CheckConfig(const ConfigAccessRecord& c) {
-    if (c.Bytes < 1 || c.Bytes > 4 || c.Direction != ConfigDirectionRead) return Refusal::BadField;
+    // The direction is well-formed either way; whether it is served is the
+    // access policy's to say.
+    if (c.Bytes < 1 || c.Bytes > 4) return Refusal::BadField;
     // Offsets past any configuration space are refused here; the service
     // checks against the function's own size.
     if (c.Offset > 4096 - c.Bytes) return Refusal::BadField;

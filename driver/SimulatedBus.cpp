@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <optional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -130,33 +129,41 @@ private:
     std::size_t size_ = 0;
 };
 
-// An I/O resource: bytes that read back what was written, and for the
-// PLX bridge's local register block the EEPROM behind the control byte.
+// An I/O resource: bytes that read back what was written.
 class PortBlock {
 public:
-    PortBlock(uint64_t length, std::optional<SerialEeprom> eeprom, uint16_t plxDevice)
-        : bytes_(length, 0), eeprom_(std::move(eeprom)) {
-        if (eeprom_) {
-            const uint32_t id = (uint32_t{plxDevice} << 16) | plx::VendorId;
-            for (uint32_t i = 0; i < 4; ++i)
-                if (plx::IdOffset + i < bytes_.size()) bytes_[plx::IdOffset + i] = static_cast<uint8_t>(id >> (8 * i));
-        }
+    explicit PortBlock(uint64_t length) : bytes_(length, 0) {}
+    uint8_t Read(uint64_t offset) const { return bytes_[offset]; }
+    void Write(uint64_t offset, uint8_t value) { bytes_[offset] = value; }
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+
+// A PLX bridge's local register block, which BAR 0 (memory) and BAR 1 (I/O)
+// both map, as on the real bridges, with the EEPROM behind the control byte.
+class PlxRegisters {
+public:
+    static constexpr uint64_t Size = 0x200;
+    PlxRegisters(uint16_t device, SerialEeprom eeprom) : eeprom_(std::move(eeprom)) {
+        const uint32_t id = (uint32_t{device} << 16) | plx::VendorId;
+        for (uint32_t i = 0; i < 4; ++i) bytes_[plx::IdOffset + i] = static_cast<uint8_t>(id >> (8 * i));
     }
     uint8_t Read(uint64_t offset) const {
         uint8_t v = bytes_[offset];
-        if (eeprom_ && offset == plx::EepromControlOffset)
-            v = static_cast<uint8_t>((v & ~plx::EepromDataFromPart) | (eeprom_->DataOut() ? plx::EepromDataFromPart : 0));
+        if (offset == plx::EepromControlOffset)
+            v = static_cast<uint8_t>((v & ~plx::EepromDataFromPart) | (eeprom_.DataOut() ? plx::EepromDataFromPart : 0));
         return v;
     }
     void Write(uint64_t offset, uint8_t value) {
         bytes_[offset] = value;
-        if (eeprom_ && offset == plx::EepromControlOffset)
-            eeprom_->Drive(value & plx::EepromChipSelect, value & plx::EepromClock, value & plx::EepromDataToPart);
+        if (offset == plx::EepromControlOffset)
+            eeprom_.Drive(value & plx::EepromChipSelect, value & plx::EepromClock, value & plx::EepromDataToPart);
     }
 
 private:
-    std::vector<uint8_t> bytes_;
-    std::optional<SerialEeprom> eeprom_;
+    uint8_t bytes_[Size] = {};
+    SerialEeprom eeprom_;
 };
 
 struct SimFunction {
@@ -165,7 +172,18 @@ struct SimFunction {
     std::vector<Resource> Resources;
     std::vector<std::unique_ptr<BarMemory>> Memory;     // per resource, null when not memory
     std::vector<std::unique_ptr<PortBlock>> Ports;      // per resource, null when not I/O
+    std::shared_ptr<PlxRegisters> Registers;            // a PLX bridge's, else null
     std::set<std::string> Faults;
+
+    // The register block where resource `index` maps it (BAR 0 and 1 of a
+    // PLX bridge, its first Size bytes), else null.
+    PlxRegisters* RegistersAt(std::size_t index, uint64_t offset) const {
+        const uint32_t bar = Resources[index].Bar;
+        if (!Registers || Resources[index].Kind == ResourceKind::Interrupt || offset >= PlxRegisters::Size ||
+            (bar != plx::RegistersMemoryBar && bar != plx::RegistersIoBar))
+            return nullptr;
+        return Registers.get();
+    }
 };
 
 std::string LocationText(const Location& l) {
@@ -240,11 +258,8 @@ SimFunction ParseFunction(const json& f) {
                 res.Address = Required(item, "address", 0xFFFFFFFF, at);
                 res.Length = Required(item, "length", MaxIoLength, at);
                 if (res.Length == 0) throw FormatError(at + "length: 0");
-                std::optional<SerialEeprom> eeprom;
-                if (plxBridge && res.Bar == plx::RegistersIoBar)
-                    eeprom.emplace(plx::EepromAddressBits(fn.Id.DeviceId), words, haveEeprom);
                 fn.Memory.push_back(nullptr);
-                fn.Ports.push_back(std::make_unique<PortBlock>(res.Length, std::move(eeprom), fn.Id.DeviceId));
+                fn.Ports.push_back(std::make_unique<PortBlock>(res.Length));
             } else if (t == "interrupt") {
                 res.Kind = ResourceKind::Interrupt;
                 res.Number = static_cast<uint32_t>(Required(item, "number", 0xFFFFFFFF, at));
@@ -256,6 +271,10 @@ SimFunction ParseFunction(const json& f) {
             fn.Resources.push_back(res);
         }
     }
+
+    if (plxBridge)
+        fn.Registers = std::make_shared<PlxRegisters>(
+            fn.Id.DeviceId, SerialEeprom(plx::EepromAddressBits(fn.Id.DeviceId), words, haveEeprom));
 
     if (const json* faults = Member(f, "faults")) {
         if (!faults->is_array()) throw FormatError("faults: not a list");
@@ -306,28 +325,32 @@ public:
         return RegisterAnswer::Granted;
     }
     void Unregister(const Location&) override {}
-    bool BoundToDriver(const Location&) override { return false; }  // no kernel drivers here
-    bool Transfer(const Location& where, std::size_t index, uint64_t offset, uint32_t unitBytes, bool isRead,
-                  bool autoIncrement, uint8_t* data, uint32_t bytes) override {
+    // Functions here never change or vanish, so a transfer is Done or Failed.
+    TransferResult Transfer(const Location& where, std::size_t index, uint64_t offset, uint32_t unitBytes,
+                            bool isRead, bool autoIncrement, uint8_t* data, uint32_t bytes) override {
         SimFunction* f = Find(where);
-        if (!f || index >= f->Resources.size() || unitBytes == 0 || bytes % unitBytes != 0) return false;
+        if (!f || index >= f->Resources.size() || unitBytes == 0 || bytes % unitBytes != 0)
+            return TransferResult::Failed;
         const uint64_t span = autoIncrement ? bytes : unitBytes;
-        if (offset > f->Resources[index].Length || span > f->Resources[index].Length - offset) return false;
+        if (offset > f->Resources[index].Length || span > f->Resources[index].Length - offset)
+            return TransferResult::Failed;
         for (uint32_t done = 0; done < bytes; done += unitBytes) {
             const uint64_t at = offset + (autoIncrement ? done : 0);
             for (uint32_t i = 0; i < unitBytes; ++i) {
                 uint8_t& byte = data[done + i];
-                if (f->Memory[index]) {
+                if (PlxRegisters* registers = f->RegistersAt(index, at + i)) {
+                    if (isRead) byte = registers->Read(at + i); else registers->Write(at + i, byte);
+                } else if (f->Memory[index]) {
                     uint8_t* cell = f->Memory[index]->Base() + at + i;
                     if (isRead) byte = *cell; else *cell = byte;
                 } else if (f->Ports[index]) {
                     if (isRead) byte = f->Ports[index]->Read(at + i); else f->Ports[index]->Write(at + i, byte);
                 } else {
-                    return false;
+                    return TransferResult::Failed;
                 }
             }
         }
-        return true;
+        return TransferResult::Done;
     }
 
 private:

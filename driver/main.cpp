@@ -17,14 +17,14 @@ namespace {
 int Usage() {
     std::fprintf(
         stderr,
-        "usage: quorrin-driverd (--bus FILE | --real) [--socket PATH] [--trace FILE] [--idle SECONDS]\n");
+        "usage: quorrin-driverd (--bus FILE | --real [--sysfs DIR]) [--socket PATH] [--trace FILE] [--idle SECONDS]\n");
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string busFile, socketPath, tracePath, idle;
+    std::string busFile, socketPath, tracePath, idle, sysfs;
     bool real = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -33,10 +33,11 @@ int main(int argc, char** argv) {
         else if (arg == "--socket" && hasValue) socketPath = argv[++i];
         else if (arg == "--trace" && hasValue) tracePath = argv[++i];
         else if (arg == "--idle" && hasValue) idle = argv[++i];
+        else if (arg == "--sysfs" && hasValue) sysfs = argv[++i];
         else if (arg == "--real") real = true;
         else return Usage();
     }
-    if (real == !busFile.empty()) return Usage();
+    if (real == !busFile.empty() || (!sysfs.empty() && !real)) return Usage();
     int idleSeconds = 0;
     if (!idle.empty()) {
         char* end = nullptr;
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
     std::string error;
     std::unique_ptr<driverd::Bus> bus;
     if (real) {
-        bus = driverd::OpenRealBus(error);
+        bus = sysfs.empty() ? driverd::OpenRealBus(error) : driverd::OpenRealBus(error, sysfs);
     } else {
         bus = driverd::OpenSimulatedBus(busFile, error);
     }

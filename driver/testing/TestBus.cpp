@@ -40,10 +40,12 @@ TestBus::TestBus(const std::string& busJson, Tracing tracing) {
     Start({"--bus", bus}, tracing);
 }
 
-TestBus TestBus::Real() {
+TestBus TestBus::Real(const std::string& sysfs) {
     TestBus b;
     b.MakeFolder();
-    b.Start({"--real"});
+    std::vector<std::string> arguments{"--real"};
+    if (!sysfs.empty()) arguments.insert(arguments.end(), {"--sysfs", sysfs});
+    b.Start(arguments);
     return b;
 }
 

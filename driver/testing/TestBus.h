@@ -20,7 +20,8 @@ public:
     // service does not come up (its standard error is in the message).
     enum class Tracing { On, Off };  // Off: as in use, for benchmarks
     explicit TestBus(const std::string& busJson, Tracing tracing = Tracing::On);
-    static TestBus Real();  // quorrin-driverd --real
+    // quorrin-driverd --real, on `sysfs` (--sysfs) when given: a stand-in tree.
+    static TestBus Real(const std::string& sysfs = "");
     ~TestBus();             // SIGTERM, waits for exit 0, removes the folder
     TestBus(TestBus&& other) noexcept;
     TestBus(const TestBus&) = delete;

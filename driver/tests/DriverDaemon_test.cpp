@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -13,7 +15,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -194,6 +198,13 @@ TEST(DriverDaemon, NeverRemovesAFileThatIsNotASocket) {
     std::string text;
     std::getline(in, text);
     EXPECT_EQ(text, "keep me");
+    // Nor a lock path that is no regular file; the message says why.
+    const std::string sock = dir.path + "/windrvr6";
+    ASSERT_EQ(mkfifo((sock + ".lock").c_str(), 0600), 0);
+    run = Start({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path, true);
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("the lock file " + sock + ".lock is not a regular file"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("Success"), std::string::npos) << run.err;
 }
 
 TEST(DriverDaemon, OptionsAndTheMissingRealBackend) {
@@ -365,7 +376,7 @@ TEST(DriverDaemon, AClientThatStopsReadingDoesNotStallOthers) {
 // ---- attacks a member of group quorrin could make ----------------------------
 
 const char* const MemoryCard =
-    R"({"functions":[{"bus":0,"slot":3,"function":0,"vendor":"0x8086","device":"0x1234",
+    R"({"functions":[{"bus":0,"slot":3,"function":0,"vendor":"0x10B5","device":"0x9056",
   "resources":[{"type":"memory","bar":0,"address":"0xF0000000","length":"0x1000"}]}]})";
 
 // Card information and registration of 0:03.0 over a raw connection, which
@@ -411,9 +422,9 @@ std::vector<int> DescriptorsOfARegistration(const std::string& socket) {
     return fds;
 }
 
-// The first dword of 0:03.0's memory as a client that registers it now reads
-// it; 0xFFFFFFFF when the service does not answer.
-uint32_t FirstDword(const TestBus& bus) {
+// The ID byte 0x72 of 0:03.0's memory-mapped registers as a client that
+// registers it now reads it; 0xFFFFFFFF when the service does not answer.
+uint32_t IdByte(const TestBus& bus) {
     bus.Use();
     const DriverHandle handle = OpenDriver();
     CardInfoRecord info{};
@@ -422,12 +433,12 @@ uint32_t FirstDword(const TestBus& bus) {
     CardRegisterRecord r{};
     r.Card = info.Card;
     DriverRequest(WD_CardRegister, handle, &r, sizeof r);
-    uint32_t value = 0xFFFFFFFF;
+    uint32_t value = 0;
     TransferRecord t{};
-    t.Address = 0xF0000000;
-    t.Command = ReadMemDword;
-    t.Bytes = 4;
-    t.Data = ClientAddress(&value, sizeof value);
+    t.Address = 0xF0000072;
+    t.Command = ReadMemByte;
+    t.Bytes = 1;
+    t.Data = ClientAddress(&value, 1);
     if (DriverRequest(WD_Transfer, handle, &t, sizeof t) != 0) value = 0xFFFFFFFF;
     CloseDriver(handle);
     SetDriverDevice(DefaultDriverDevice);
@@ -439,7 +450,7 @@ TEST(DriverAttack, ATruncatedMemoryDescriptorCannotKillTheService) {
     const std::vector<int> fds = DescriptorsOfARegistration(bus.Socket());
     EXPECT_TRUE(fds.empty()) << "a descriptor left the service";
     for (int fd : fds) EXPECT_EQ(ftruncate(fd, 0), 0);
-    EXPECT_EQ(FirstDword(bus), 0u);
+    EXPECT_EQ(IdByte(bus), 0x56u);
     EXPECT_TRUE(bus.Running());
     for (int fd : fds) close(fd);
 }
@@ -449,8 +460,8 @@ TEST(DriverAttack, NothingKeptReachesTheCardOnceItIsUnregistered) {
     const std::vector<int> kept = DescriptorsOfARegistration(bus.Socket());
     EXPECT_TRUE(kept.empty()) << "a descriptor left the service";
     const uint32_t poke = 0xDEADBEEF;
-    for (int fd : kept) EXPECT_EQ(pwrite(fd, &poke, sizeof poke, 0), 4);
-    EXPECT_EQ(FirstDword(bus), 0u) << "the next owner sees what the attacker wrote";
+    for (int fd : kept) EXPECT_EQ(pwrite(fd, &poke, sizeof poke, 0x70), 4);
+    EXPECT_EQ(IdByte(bus), 0x56u) << "the next owner sees what the attacker wrote";
     for (int fd : kept) close(fd);
 }
 
@@ -548,15 +559,60 @@ struct UseDevice {
     ~UseDevice() { SetDriverDevice(DefaultDriverDevice); }
 };
 
-TEST(DriverAttack, OutOfDescriptorsTheServiceWaitsInsteadOfSpinning) {
+constexpr gid_t QuorrinGid = 4242;
+
+// In the service's child before exec: a mount namespace of its own whose
+// /etc/group has group quorrin, and an open-file limit of `limit`.
+std::function<void()> MemberWorld(const std::string& groupFile, rlim_t limit) {
+    return [groupFile, limit] {
+        const rlimit low{limit, limit};
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(groupFile.c_str(), "/etc/group", nullptr, MS_BIND, nullptr) != 0 ||
+            setrlimit(RLIMIT_NOFILE, &low) != 0)
+            _exit(126);
+    };
+}
+
+// What a member's connections got: a welcome, a close, or nothing yet.
+struct Outcomes {
+    int Welcomed = 0, Closed = 0, Waiting = 0;
+};
+
+Outcomes AwaitWelcomes(const std::vector<int>& fds, std::vector<bool>& welcomed, int timeoutMs) {
+    Outcomes o;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (welcomed[i]) continue;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        std::vector<uint8_t> frame;
+        const ssize_t got = ReadFrame(fds[i], frame, static_cast<int>(std::max<long>(left.count(), 0)));
+        if (got > 0) {
+            welcomed[i] = true;
+            ++o.Welcomed;
+        } else if (got == 0) {
+            ++o.Closed;
+        } else {
+            ++o.Waiting;
+        }
+    }
+    return o;
+}
+
+// A member floods the service past its open-file limit (which it now leaves
+// as it is given). It was looked up once, so the connection that takes the
+// last descriptor is still a member's; the rest wait queued, the service
+// says so once and does not spin, SIGHUP's lookup still has its descriptor,
+// and each waiting member is welcomed once others leave.
+TEST(DriverAttack, OutOfDescriptorsMembersWaitAndTheServiceDoesNotSpin) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace and another user";
     Folder dir;
+    ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
     std::ofstream(dir.path + "/bus.json") << OneCard;
+    std::ofstream(dir.path + "/group") << "root:x:0:\nquorrin:x:" << QuorrinGid << ":\n";
     const std::string sock = dir.path + "/windrvr6";
-    Daemon run = Start({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path, false, [] {
-        const rlimit low{16, 40};
-        setrlimit(RLIMIT_NOFILE, &low);
-    });
-    ASSERT_EQ(run.out, "ready\n") << run.err;
+    Daemon run = Start({"--bus", dir.path + "/bus.json", "--socket", sock}, dir.path, false,
+                       MemberWorld(dir.path + "/group", 16));
+    if (run.out != "ready\n") GTEST_SKIP() << "no private mount namespace here: " << run.err;
     std::ifstream limits("/proc/" + std::to_string(run.pid) + "/limits");
     std::string line;
     while (std::getline(limits, line) && line.rfind("Max open files", 0) != 0) {
@@ -564,26 +620,72 @@ TEST(DriverAttack, OutOfDescriptorsTheServiceWaitsInsteadOfSpinning) {
     std::istringstream values(line.substr(std::strlen("Max open files")));
     long soft = 0, hard = 0;
     values >> soft >> hard;
-    EXPECT_EQ(soft, 40) << "the soft limit is raised to the hard one";
+    EXPECT_EQ(soft, 16) << "the limit is the unit's to set, not raised";
 
-    // Root is not capped per user, so only the descriptors run out.
-    std::vector<int> flood;
-    for (int i = 0; i < 60; ++i) {
-        const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_un a{};
-        a.sun_family = AF_UNIX;
-        std::strncpy(a.sun_path, sock.c_str(), sizeof a.sun_path - 1);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
-            flood.push_back(fd);
-        else
-            close(fd);
+    int up[2], down[2];
+    ASSERT_EQ(pipe(up), 0);
+    ASSERT_EQ(pipe(down), 0);
+    const pid_t member = fork();
+    if (member == 0) {
+        close(up[0]);
+        close(down[1]);
+        if (setgroups(0, nullptr) != 0 || setgid(QuorrinGid) != 0 || setuid(65534) != 0) _exit(126);
+        std::vector<int> fds;
+        for (int i = 0; i < 12; ++i) fds.push_back(Connect(sock));
+        std::vector<bool> welcomed(fds.size(), false);
+        const Outcomes first = AwaitWelcomes(fds, welcomed, 1500);
+        char go;
+        if (write(up[1], &first, sizeof first) != sizeof first || read(down[0], &go, 1) != 1) _exit(125);
+        // Each round the welcomed ones leave, making room for those waiting.
+        Outcomes later;
+        std::vector<bool> left(fds.size(), false);
+        for (int round = 0; round < 6 && later.Welcomed < first.Waiting && later.Closed == 0; ++round) {
+            for (std::size_t i = 0; i < fds.size(); ++i)
+                if (welcomed[i] && !left[i]) {
+                    close(fds[i]);
+                    left[i] = true;
+                }
+            const Outcomes got = AwaitWelcomes(fds, welcomed, 2000);
+            later.Welcomed += got.Welcomed;
+            later.Closed += got.Closed;
+        }
+        _exit(write(up[1], &later, sizeof later) == sizeof later ? 0 : 125);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_LT(RunnableSamples(run.pid, 100), 20) << "spinning on accept";
-    for (int fd : flood) close(fd);
-    UseDevice use(sock);
-    EXPECT_TRUE(ProbeDriver()) << "accepting again once descriptors are free";
+    close(up[1]);
+    close(down[0]);
+    Outcomes first;
+    ASSERT_EQ(read(up[0], &first, sizeof first), static_cast<ssize_t>(sizeof first));
+    EXPECT_EQ(first.Closed, 0) << "a member was turned away";
+    EXPECT_GT(first.Welcomed, 0);
+    EXPECT_GT(first.Waiting, 0) << "the limit was never reached";
+    // Paused, it does not spin, and says so once over several retries.
+    EXPECT_LT(RunnableSamples(run.pid, 250), 50) << "spinning on accept";
+    auto errors = [&] {
+        std::ifstream in(run.errors);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const std::string paused = "cannot accept a connection: Too many open files; waiting for a client to leave";
+    const std::string pausedLog = errors();
+    const auto at = pausedLog.find(paused);
+    EXPECT_NE(at, std::string::npos) << pausedLog;
+    EXPECT_EQ(pausedLog.find(paused, at + 1), std::string::npos) << "said more than once: " << pausedLog;
+    kill(run.pid, SIGHUP);  // our own child, not yet reaped
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(write(down[1], "x", 1), 1);
+    Outcomes later;
+    ASSERT_EQ(read(up[0], &later, sizeof later), static_cast<ssize_t>(sizeof later));
+    int status = 0;
+    waitpid(member, &status, 0);
+    close(up[0]);
+    close(down[1]);
+    EXPECT_EQ(later.Welcomed, first.Waiting) << "each waiting member is served once others leave";
+    EXPECT_EQ(later.Closed, 0);
+    {
+        UseDevice use(sock);
+        EXPECT_TRUE(ProbeDriver()) << "accepting again once descriptors are free";
+    }
     EXPECT_EQ(Stop(run), 0);
+    EXPECT_NE(errors().find("group quorrin is gid 4242"), std::string::npos) << errors();
 }
 
 // The service's own user is let in but capped, unlike root.

@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "driver/SimulatedBus.h"
+#include "driver/testing/Microwire.h"
+#include "pci/PlxBridge.h"
 #include "wire/DriverWire.h"
 
 namespace {
@@ -16,6 +19,8 @@ namespace {
 using driverd::Answer;
 using driverd::DecodedRequest;
 using driverd::DriverService;
+
+constexpr uint32_t Member = 1000;
 
 const char* const TwoCards = R"({"functions":[
   {"bus":2,"slot":4,"function":0,"vendor":"0x10B5","device":"0x9056",
@@ -71,7 +76,7 @@ protected:
 };
 
 TEST_F(Service, VersionAndScan) {
-    const auto client = service_->Connect();
+    const auto client = service_->Connect(Member);
     const Answer v = Send(client, WD_Version, VersionRecord{});
     EXPECT_EQ(v.Status, 0u);
     EXPECT_EQ(v.Record.Version.Version, 1110u);
@@ -104,14 +109,14 @@ TEST(ServiceScan, AtMostAHundredFunctions) {
     DecodedRequest r;
     r.Code = WD_PciScanCards;
     r.RecordSize = sizeof(PciScanRecord);
-    const Answer a = service.Serve(service.Connect(), r);
+    const Answer a = service.Serve(service.Connect(Member), r);
     EXPECT_EQ(a.Record.Scan.CardCount, 100u);
     EXPECT_EQ(a.Record.Scan.Locations[99].Bus, 3u);
     EXPECT_EQ(a.Record.Scan.Locations[99].Slot, 3u);
 }
 
 TEST_F(Service, CardInformation) {
-    const auto client = service_->Connect();
+    const auto client = service_->Connect(Member);
     const CardInfoRecord plx = Info(client, 2, 4, 0);
     ASSERT_EQ(plx.Card.NumItems, 3u);
     EXPECT_EQ(plx.Card.Items[0].Type, ItemMemory);
@@ -133,7 +138,7 @@ TEST_F(Service, CardInformation) {
 }
 
 TEST_F(Service, RegistrationLocksTheCardForOneClient) {
-    const auto first = service_->Connect(), second = service_->Connect();
+    const auto first = service_->Connect(Member), second = service_->Connect(Member);
     const CardInfoRecord info = Info(first, 2, 4, 0);
     const Answer mine = Register(first, info);
     ASSERT_EQ(mine.Status, 0u);
@@ -156,7 +161,7 @@ TEST_F(Service, RegistrationLocksTheCardForOneClient) {
 }
 
 TEST_F(Service, DisconnectReleasesRegistrations) {
-    const auto first = service_->Connect(), second = service_->Connect();
+    const auto first = service_->Connect(Member), second = service_->Connect(Member);
     const CardInfoRecord info = Info(first, 2, 4, 0);
     ASSERT_NE(Register(first, info).Record.Registration.CardHandle, 0u);
     EXPECT_EQ(service_->Registrations(), 1u);
@@ -166,7 +171,7 @@ TEST_F(Service, DisconnectReleasesRegistrations) {
 }
 
 TEST_F(Service, RegistrationOutcomes) {
-    const auto client = service_->Connect();
+    const auto client = service_->Connect(Member);
     // Two cards without resources: told apart by the card asked about last.
     Info(client, 0, 5, 0);
     EXPECT_EQ(Register(client, CardInfoRecord{}).Status, wire::StatusRefused);
@@ -198,14 +203,14 @@ TEST_F(Service, RegisterNoHandleFault) {
     DecodedRequest r;
     r.Code = WD_CardRegister;
     r.RecordSize = sizeof(CardRegisterRecord);
-    const Answer a = service.Serve(service.Connect(), r);
+    const Answer a = service.Serve(service.Connect(Member), r);
     EXPECT_EQ(a.Status, 0u);
     EXPECT_EQ(a.Record.Registration.CardHandle, 0u);
     EXPECT_EQ(service.Registrations(), 0u);
 }
 
 TEST_F(Service, ConfigurationReads) {
-    const auto client = service_->Connect();
+    const auto client = service_->Connect(Member);
     const struct {
         uint32_t slot, offset, bytes, status, value;
     } cases[] = {
@@ -238,10 +243,16 @@ TEST_F(Service, ConfigurationReads) {
             EXPECT_TRUE(a.Data.empty());
         }
     }
+    ConfigAccessRecord write{};
+    write.Bus = 2;
+    write.Slot = 4;
+    write.Bytes = 4;
+    write.Direction = 0;
+    EXPECT_EQ(Send(client, WD_PciConfigDump, write).Status, wire::StatusDenied) << "never written";
 }
 
 TEST_F(Service, TransfersOnlyInsideWhatThisClientRegistered) {
-    const auto owner = service_->Connect(), other = service_->Connect();
+    const auto owner = service_->Connect(Member), other = service_->Connect(Member);
     const Answer reg = Register(owner, Info(owner, 2, 4, 0));
     ASSERT_NE(reg.Record.Registration.CardHandle, 0u);
     const uint32_t word = 0xA1B2C3D4;
@@ -254,8 +265,9 @@ TEST_F(Service, TransfersOnlyInsideWhatThisClientRegistered) {
         uint32_t autoIncrement;
         uint32_t status;
     } cases[] = {
-        {"memory read at the start", owner, ReadMemDword, 0xF0000000, 4, 1, 0},
-        {"memory read at the end", owner, ReadMemDword, 0xF00001FC, 4, 1, 0},
+        {"memory read of CNTRL, a dword", owner, ReadMemDword, 0xF000006C, 4, 1, wire::StatusDenied},
+        {"memory read at the end", owner, ReadMemDword, 0xF00001FC, 4, 1, wire::StatusDenied},
+        {"memory read of the ID byte", owner, ReadMemByte, 0xF0000072, 1, 1, 0},
         {"memory read across the end", owner, ReadMemDword, 0xF00001FC, 8, 1, wire::StatusOutOfRange},
         {"memory read below the start", owner, ReadMemByte, 0xEFFFFFFF, 2, 1, wire::StatusOutOfRange},
         {"memory read just past the end", owner, ReadMemByte, 0xF0000200, 1, 1, wire::StatusOutOfRange},
@@ -263,7 +275,8 @@ TEST_F(Service, TransfersOnlyInsideWhatThisClientRegistered) {
         {"I/O read past the block", owner, ReadPortByte, 0xE100, 1, 1, wire::StatusOutOfRange},
         {"memory command on the port", owner, ReadMemByte, 0xE000, 1, 1, wire::StatusOutOfRange},
         {"port command on memory", owner, ReadPortByte, 0xF0000000, 1, 1, wire::StatusOutOfRange},
-        {"one address, many units", owner, ReadPortDword, 0xE0FC, 64, 0, 0},
+        {"one address, many units", owner, ReadPortDword, 0xE0FC, 64, 0, wire::StatusDenied},
+        {"the control byte twice in one request", owner, ReadPortByte, 0xE06F, 2, 0, wire::StatusDenied},
         {"address that wraps", owner, ReadMemByte, 0xFFFFFFFFFFFFFFFFull, 2, 1, wire::StatusOutOfRange},
         {"unaligned dword", owner, ReadMemDword, 0xF0000002, 4, 1, wire::StatusBadRecord},
         {"unaligned word", owner, ReadPortWord, 0xE06F, 2, 1, wire::StatusBadRecord},
@@ -281,7 +294,7 @@ TEST_F(Service, TransfersOnlyInsideWhatThisClientRegistered) {
     }
     // After unregistering, nothing more.
     ASSERT_EQ(Send(owner, WD_CardUnregister, reg.Record.Registration).Status, 0u);
-    EXPECT_EQ(Transfer(owner, ReadMemDword, 0xF0000000, 4).Status, wire::StatusOutOfRange);
+    EXPECT_EQ(Transfer(owner, ReadMemByte, 0xF0000072, 1).Status, wire::StatusOutOfRange);
 }
 
 }  // namespace
@@ -305,7 +318,7 @@ protected:
         bus_ = driverd::LoadSimulatedBus(Bridges, "bus.json", error);
         ASSERT_TRUE(bus_) << error;
         service_ = std::make_unique<DriverService>(*bus_, "t");
-        client_ = service_->Connect();
+        client_ = service_->Connect(Member);
         for (uint32_t slot : {4u, 5u, 6u})
             ASSERT_NE(Register(client_, Info(client_, 2, slot, 0)).Record.Registration.CardHandle, 0u);
     }
@@ -351,7 +364,7 @@ TEST_F(Policy, OnlyTheEepromBitsOfTheControlByteChange) {
     }
     // A reset someone else holds stays held: clearing it is a change too.
     uint8_t reset = 0x40;
-    ASSERT_TRUE(bus_->Transfer({2, 4, 0}, 1, 0x6F, 1, false, true, &reset, 1));
+    ASSERT_EQ(bus_->Transfer({2, 4, 0}, 1, 0x6F, 1, false, true, &reset, 1), driverd::TransferResult::Done);
     EXPECT_EQ(Write(WritePortByte, 0xE06F, 0x02, 1), wire::StatusDenied);
     EXPECT_EQ(Write(WritePortByte, 0xE06F, 0x42, 1), 0u);
 }
@@ -369,10 +382,10 @@ std::unique_ptr<driverd::Bus> ManyFunctions(int count) {
     return bus;
 }
 
-TEST_F(Service, OneRegistrationPerCardAndAHundredPerConnection) {
-    bus_ = ManyFunctions(102);
+TEST_F(Service, OneRegistrationPerCardAndAFewPerConnectionAndUser) {
+    bus_ = ManyFunctions(20);
     service_ = std::make_unique<DriverService>(*bus_, "t");
-    const auto client = service_->Connect();
+    const auto client = service_->Connect(Member);
     const CardInfoRecord first = Info(client, 0, 0, 0);
     const Answer held = Register(client, first);
     ASSERT_NE(held.Record.Registration.CardHandle, 0u);
@@ -382,17 +395,37 @@ TEST_F(Service, OneRegistrationPerCardAndAHundredPerConnection) {
         ASSERT_EQ(a.Record.Registration.CardHandle, 0u);
     }
     EXPECT_EQ(service_->Registrations(), 1u);
-    for (uint32_t i = 1; i < 100; ++i)
-        ASSERT_NE(Register(client, Info(client, i / 32, i % 32, 0)).Record.Registration.CardHandle, 0u) << i;
-    const CardInfoRecord last = Info(client, 3, 4, 0);
-    EXPECT_EQ(Register(client, last).Status, wire::StatusLimit);
+
+    // How many cards each of these connections gets, taking them in turn
+    // from slot 1 on: a member's connections share its user's cap, root's
+    // are capped per connection only.
+    const struct {
+        uint32_t uid;
+        std::size_t granted;
+    } connections[] = {{Member, 4}, {Member, 3}, {Member, 0}, {0, 4}, {0, 4}};
+    uint32_t slot = 1;
+    for (const auto& c : connections) {
+        const auto id = service_->Connect(c.uid);
+        std::size_t granted = 0;
+        for (int tries = 0; tries < 5; ++tries) {
+            const Answer a = Register(id, Info(id, 0, slot, 0));
+            if (a.Status == wire::StatusLimit) continue;
+            ASSERT_EQ(a.Status, 0u);
+            ASSERT_NE(a.Record.Registration.CardHandle, 0u);
+            ++granted;
+            ++slot;
+        }
+        EXPECT_EQ(granted, c.granted) << "uid " << c.uid;
+    }
+    EXPECT_EQ(service_->Registrations(), 16u);
+    // Releasing one gives its connection room again.
     ASSERT_EQ(Send(client, WD_CardUnregister, held.Record.Registration).Status, 0u);
-    EXPECT_NE(Register(client, last).Record.Registration.CardHandle, 0u);
-    EXPECT_EQ(service_->Registrations(), 100u);
+    const auto next = service_->Connect(Member);
+    EXPECT_NE(Register(next, Info(next, 0, slot, 0)).Record.Registration.CardHandle, 0u);
 }
 
 TEST_F(Service, LockCheckOnlyTakesNoLock) {
-    const auto first = service_->Connect(), second = service_->Connect();
+    const auto first = service_->Connect(Member), second = service_->Connect(Member);
     CardRegisterRecord check{};
     check.Card = Info(first, 2, 4, 0).Card;
     check.LockCheckOnly = 1;
@@ -407,7 +440,7 @@ TEST_F(Service, LockCheckOnlyTakesNoLock) {
 TEST_F(Service, CardHandlesInUseAreNeverGivenAgain) {
     bus_ = ManyFunctions(3);
     service_ = std::make_unique<DriverService>(*bus_, "t");
-    const auto owner = service_->Connect(), other = service_->Connect();
+    const auto owner = service_->Connect(Member), other = service_->Connect(Member);
     const Answer mine = Register(owner, Info(owner, 0, 0, 0));
     ASSERT_EQ(mine.Record.Registration.CardHandle, 1u);
     service_->SetNextCardHandleForTesting(0xFFFFFFFEu);
@@ -417,6 +450,132 @@ TEST_F(Service, CardHandlesInUseAreNeverGivenAgain) {
     EXPECT_EQ(theirs.Record.Registration.CardHandle, 2u);
     EXPECT_EQ(Send(other, WD_CardUnregister, mine.Record.Registration).Status, wire::StatusNotRegistered);
     EXPECT_EQ(Send(owner, WD_CardUnregister, mine.Record.Registration).Status, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// Two bridges, each with its register block in BAR 0 (memory) and BAR 1
+// (I/O) and an EEPROM whose words are all different.
+std::string GuardedBridges() {
+    auto words = [](int count) {
+        std::string list;
+        for (int i = 0; i < count; ++i) list += (i ? "," : "") + std::to_string(0x0100 + i);
+        return "[" + list + "]";
+    };
+    return R"({"functions":[
+  {"bus":2,"slot":4,"function":0,"vendor":"0x10B5","device":"0x9056","eeprom":)" + words(256) + R"(,
+   "resources":[{"type":"memory","bar":0,"address":"0xF0000000","length":"0x200"},
+                {"type":"io","bar":1,"address":"0xE000","length":"0x100"}]},
+  {"bus":2,"slot":5,"function":0,"vendor":"0x10B5","device":"0x9080","eeprom":)" + words(64) + R"(,
+   "resources":[{"type":"memory","bar":0,"address":"0xF1000000","length":"0x200"},
+                {"type":"io","bar":1,"address":"0xD000","length":"0x100"}]}]})";
+}
+
+// One register space of a bridge: its commands and base address.
+struct Space {
+    const char* name;
+    uint32_t slot;
+    uint32_t read, write;
+    uint64_t base;
+};
+
+class Guard : public Service {
+protected:
+    void SetUp() override {
+        std::string error;
+        bus_ = driverd::LoadSimulatedBus(GuardedBridges(), "bus.json", error);
+        ASSERT_TRUE(bus_) << error;
+        log_.clear();
+        driverd::ServiceHooks hooks;
+        hooks.Now = [this] { return now_; };
+        hooks.Log = [this](const std::string& line) { log_.push_back(line); };
+        service_ = std::make_unique<DriverService>(*bus_, "t", hooks);
+    }
+    // The control byte and ID byte of one register space, as a client.
+    std::function<uint8_t(uint32_t)> Reads(DriverService::ClientId client, const Space& s) {
+        return [=, this](uint32_t offset) {
+            const Answer a = Transfer(client, s.read, s.base + offset, 1);
+            EXPECT_EQ(a.Status, 0u) << s.name << " read at " << offset;
+            return a.Data.empty() ? uint8_t{0} : a.Data[0];
+        };
+    }
+    std::function<bool(uint8_t)> Writes(DriverService::ClientId client, const Space& s) {
+        return [=, this](uint8_t v) {
+            return Transfer(client, s.write, s.base + plx::EepromControlOffset, 1, &v).Status == 0;
+        };
+    }
+    std::vector<std::string> log_;
+    driverd::ServiceHooks::Clock::time_point now_{};
+};
+
+const Space Spaces[] = {
+    {"9056 BAR 0", 4, ReadMemByte, WriteMemByte, 0xF0000000}, {"9056 BAR 1", 4, ReadPortByte, WritePortByte, 0xE000},
+    {"9080 BAR 0", 5, ReadMemByte, WriteMemByte, 0xF1000000}, {"9080 BAR 1", 5, ReadPortByte, WritePortByte, 0xD000},
+};
+
+// The attack of a member: EWEN, then each write instruction, clocked into
+// the part. Each is refused at its first edge that is not READ's, and the
+// part, read back as the sniff reads it, holds every word as before.
+TEST_F(Guard, WriteInstructionsNeverReachTheEeprom) {
+    for (const Space& s : Spaces) {
+        const auto client = service_->Connect(Member);
+        ASSERT_NE(Register(client, Info(client, 2, s.slot, 0)).Record.Registration.CardHandle, 0u) << s.name;
+        const auto read = Reads(client, s);
+        const auto write = Writes(client, s);
+        const unsigned bits = s.slot == 4 ? plx::EepromAddressBits9056 : plx::EepromAddressBits9080;
+        for (const auto& instruction : microwire::WriteInstructions(bits))
+            EXPECT_EQ(microwire::ClockIn(instruction, write), microwire::FirstForbiddenWrite(instruction))
+                << s.name << " " << instruction.Name;
+        for (unsigned i = 0; i < 64; ++i)
+            ASSERT_EQ(microwire::ReadWordAsTheSniff(read, [&](uint8_t v) { EXPECT_TRUE(write(v)) << s.name; }, i),
+                      0x0100 + i)
+                << s.name << " word " << i;
+        service_->Disconnect(client);
+    }
+}
+
+// A registration starts from "chip select not yet seen low": whatever the
+// previous holder left half clocked in, no edge counts until it falls.
+TEST_F(Guard, ANewHolderStartsWithChipSelectLow) {
+    const Space& s = Spaces[1];
+    const auto first = service_->Connect(Member), second = service_->Connect(Member + 1);
+    ASSERT_NE(Register(first, Info(first, 2, 4, 0)).Record.Registration.CardHandle, 0u);
+    const uint8_t cs = plx::EepromChipSelect, one = plx::EepromDataToPart, clock = plx::EepromClock;
+    for (uint8_t v : {uint8_t{0}, cs, uint8_t(cs | one), uint8_t(cs | one | clock), uint8_t(cs | one)})
+        ASSERT_TRUE(Writes(first, s)(v));  // the start bit, chip select left high
+    service_->Disconnect(first);
+    ASSERT_NE(Register(second, Info(second, 2, 4, 0)).Record.Registration.CardHandle, 0u);
+    const auto write = Writes(second, s);
+    EXPECT_FALSE(write(cs | one | clock)) << "an opcode bit 1 into an unknown instruction";
+    EXPECT_TRUE(write(0));
+    EXPECT_EQ(microwire::ReadWordAsTheSniff(Reads(second, s), [&](uint8_t v) { EXPECT_TRUE(write(v)); }, 7), 0x0107);
+}
+
+TEST_F(Guard, AnUnusedRegistrationLapsesAndTheHolderIsNamed) {
+    using std::chrono::milliseconds;
+    const Space& s = Spaces[1];
+    const auto holder = service_->Connect(Member), root = service_->Connect(0);
+    ASSERT_NE(Register(holder, Info(holder, 2, 4, 0)).Record.Registration.CardHandle, 0u);
+    const CardInfoRecord info = Info(root, 2, 4, 0);
+    const struct {
+        milliseconds after;        // since the step before
+        bool holderReads;          // the holder uses the card then
+        bool rootGetsIt;
+    } steps[] = {{milliseconds(9000), false, false}, {milliseconds(900), true, false},
+                 {milliseconds(9999), false, false}, {milliseconds(1), false, true}};
+    for (const auto& step : steps) {
+        now_ += step.after;
+        if (step.holderReads) {
+            ASSERT_EQ(Transfer(holder, s.read, s.base + plx::IdDeviceLowOffset, 1).Status, 0u);
+        }
+        EXPECT_EQ(Register(root, info).Record.Registration.CardHandle != 0, step.rootGetsIt)
+            << step.after.count();
+    }
+    EXPECT_EQ(Transfer(holder, s.read, s.base + plx::IdDeviceLowOffset, 1).Status, wire::StatusOutOfRange);
+    EXPECT_EQ(log_, (std::vector<std::string>{"02:04.0: registration by uid 0 refused: uid 1000 holds the card",
+                                              "02:04.0: the registration of uid 1000 lapsed after 10 s without a request"}));
 }
 
 }  // namespace

@@ -5,14 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "driver/testing/Microwire.h"
 
 namespace {
 
 using driverd::Bus;
 using driverd::Location;
 using driverd::ResourceKind;
+
+bool Done(driverd::TransferResult r) { return r == driverd::TransferResult::Done; }
 
 std::unique_ptr<Bus> Load(const std::string& json) {
     std::string error;
@@ -140,7 +145,6 @@ TEST(SimulatedBus, ResourcesAndFaults) {
     EXPECT_EQ(resources[2].Kind, ResourceKind::Interrupt);
     EXPECT_EQ(resources[2].Number, 11u);
     EXPECT_EQ(plain->Register(where), driverd::RegisterAnswer::Refused);
-    EXPECT_FALSE(plain->BoundToDriver(where));
 }
 
 // A modern machine's 64-bit BARs: the whole bus address up to the last byte
@@ -155,87 +159,62 @@ TEST(SimulatedBus, MemoryAbove4GiB) {
     EXPECT_EQ(resources[0].Address, 0x4000000000ull);
     EXPECT_EQ(resources[1].Address, 0xFFFFFFFFFFFFF000ull);
     uint8_t last = 0x5A;
-    EXPECT_TRUE(bus->Transfer({0, 1, 0}, 1, 0xFFF, 1, false, true, &last, 1));
+    EXPECT_TRUE(Done(bus->Transfer({0, 1, 0}, 1, 0xFFF, 1, false, true, &last, 1)));
 }
 
 TEST(SimulatedBus, MemoryIsZeroedAndKeepsWhatIsWritten) {
     auto bus = Load(Plx("0x9080", ""));
     const Location where{2, 4, 0};
     uint8_t data[8] = {};
-    ASSERT_TRUE(bus->Transfer(where, 0, 0x1F8, 4, true, true, data, 8));
+    ASSERT_TRUE(Done(bus->Transfer(where, 0, 0x1F8, 4, true, true, data, 8)));
     for (uint8_t b : data) EXPECT_EQ(b, 0);
     const uint8_t pattern[4] = {1, 2, 3, 4};
     std::copy(pattern, pattern + 4, data);
-    ASSERT_TRUE(bus->Transfer(where, 0, 0x10, 2, false, true, data, 4));
+    ASSERT_TRUE(Done(bus->Transfer(where, 0, 0x10, 2, false, true, data, 4)));
     uint8_t back[4] = {};
-    ASSERT_TRUE(bus->Transfer(where, 0, 0x10, 1, true, true, back, 4));
+    ASSERT_TRUE(Done(bus->Transfer(where, 0, 0x10, 1, true, true, back, 4)));
     EXPECT_EQ(std::vector<uint8_t>(back, back + 4), std::vector<uint8_t>(pattern, pattern + 4));
-    EXPECT_FALSE(bus->Transfer(where, 0, 0x1FC, 4, true, true, data, 8));  // would run past the end
+    EXPECT_FALSE(Done(bus->Transfer(where, 0, 0x1FC, 4, true, true, data, 8)));  // would run past the end
     // Other bytes of the register block read back what was written.
     uint8_t one = 0x5A;
-    ASSERT_TRUE(bus->Transfer(where, 1, 0x40, 1, false, true, &one, 1));
+    ASSERT_TRUE(Done(bus->Transfer(where, 1, 0x40, 1, false, true, &one, 1)));
     one = 0;
-    ASSERT_TRUE(bus->Transfer(where, 1, 0x40, 1, true, true, &one, 1));
+    ASSERT_TRUE(Done(bus->Transfer(where, 1, 0x40, 1, true, true, &one, 1)));
     EXPECT_EQ(one, 0x5A);
 }
 
 // The EEPROM reader exactly as the sniffer runs it, over the register block.
 class Reader {
 public:
-    Reader(Bus& bus, Location where) : bus_(bus), where_(where) {}
+    // `index`: the resource of the register block, BAR 1 (I/O) or BAR 0 (memory).
+    Reader(Bus& bus, Location where, std::size_t index = 1) : bus_(bus), where_(where), index_(index) {}
     uint8_t R(uint32_t offset = 0x6F) {
         uint8_t v = 0;
-        EXPECT_TRUE(bus_.Transfer(where_, 1, offset, 1, true, true, &v, 1));
+        EXPECT_TRUE(Done(bus_.Transfer(where_, index_, offset, 1, true, true, &v, 1)));
         return v;
     }
     void W(uint8_t v) {
-        EXPECT_TRUE(bus_.Transfer(where_, 1, 0x6F, 1, false, true, &v, 1));
+        EXPECT_TRUE(Done(bus_.Transfer(where_, index_, 0x6F, 1, false, true, &v, 1)));
         if ((v & 0x01) && !(last_ & 0x01)) {  // rising clock: remember what the part saw
             edges_.push_back((v & 0x04) ? 1 : 0);
         }
         last_ = v;
     }
-    void End() { W(R() & 0x80); }
-    void Start() {
-        End();
-        W(R() | 0x02);
-    }
-    int AddressBits() { return R(0x72) == 0x56 ? 11 : 9; }
-    void ShiftOut(uint16_t bits, int count) {
-        const uint8_t base = R() & 0x02;
-        while (count--) {
-            const uint8_t v = base + ((bits & 0x8000) ? 0x04 : 0);
-            W(v);
-            W(v + 1);
-            W(v);
-            bits = static_cast<uint16_t>(bits << 1);
-        }
-    }
     uint16_t ReadWord(unsigned index) {
         edges_.clear();
-        uint16_t acc = 0;
-        const int b = (index & 1) ? 32 : 16;
-        const int n = AddressBits();
-        const uint16_t address = static_cast<uint16_t>(((index & 0xFE) << (16 - n)) & 0x1FFF);
-        Start();
-        ShiftOut(address | 0xC000, n);
-        instruction_ = edges_;
-        W(0x82);
-        for (int i = 0; i < b; ++i) {
-            acc = static_cast<uint16_t>(acc << 1);
-            W(R() | 0x03);
-            const uint8_t r = R();
-            if (r & 0x08) acc = static_cast<uint16_t>(acc + 1);
-            W(r & 0x82);
-        }
-        End();
-        return acc;
+        const uint16_t word = microwire::ReadWordAsTheSniff([this](uint32_t offset) { return R(offset); },
+                                                            [this](uint8_t v) { W(v); }, index);
+        // The instruction is what the first 9 or 11 edges took.
+        const std::size_t bits = R(0x72) == 0x56 ? 11 : 9;
+        instruction_.assign(edges_.begin(), edges_.begin() + static_cast<std::ptrdiff_t>(std::min(bits, edges_.size())));
+        return word;
     }
     const std::vector<int>& Instruction() const { return instruction_; }
 
 private:
     Bus& bus_;
     Location where_;
+    std::size_t index_;
     uint8_t last_ = 0;
     std::vector<int> edges_, instruction_;
 };
@@ -261,13 +240,20 @@ TEST(SimulatedBus, EepromReadsBackEveryWordOnBothBridges) {
     };
     for (const auto& c : cases) {
         auto bus = Load(Plx(c.device, Words(64, 0x1234)));
-        Reader reader(*bus, {2, 4, 0});
-        EXPECT_EQ(reader.R(0x72), c.id) << c.device;
-        EXPECT_EQ(reader.R(0x70), 0xB5) << c.device;
-        for (unsigned i = 0; i < 64; ++i)
-            EXPECT_EQ(reader.ReadWord(i), static_cast<uint16_t>(0x1234 + i * 0x0101)) << c.device << " word " << i;
-        reader.ReadWord(4);
-        EXPECT_EQ(reader.Instruction(), c.word4) << c.device;
+        // BAR 0 and BAR 1 map the same registers, so the same part.
+        for (std::size_t index : {1u, 0u}) {
+            Reader reader(*bus, {2, 4, 0}, index);
+            EXPECT_EQ(reader.R(0x72), c.id) << c.device;
+            EXPECT_EQ(reader.R(0x70), 0xB5) << c.device;
+            for (unsigned i = 0; i < 64; ++i)
+                EXPECT_EQ(reader.ReadWord(i), static_cast<uint16_t>(0x1234 + i * 0x0101))
+                    << c.device << " word " << i << " through resource " << index;
+            reader.ReadWord(4);
+            EXPECT_EQ(reader.Instruction(), c.word4) << c.device;
+        }
+        Reader io(*bus, {2, 4, 0}, 1), memory(*bus, {2, 4, 0}, 0);
+        memory.W(0x82);
+        EXPECT_EQ(io.R() & 0x87, 0x82) << "one control byte behind both";
     }
 }
 
@@ -287,15 +273,15 @@ TEST(SimulatedBus, EepromWordsNotGivenAndNoPart) {
     EXPECT_EQ(bare.R() & 0x08, 0x08);
 }
 
-TEST(SimulatedBus, EepromOnlyBehindBar1OfAPlxBridge) {
+TEST(SimulatedBus, EepromOnlyBehindAPlxBridge) {
     // Same words, but not a PLX bridge: byte 0x6F is plain storage.
     auto other = Load(R"({"functions":[{"bus":0,"slot":1,"function":0,"vendor":"0x10B5","device":"0x9054",)"
                       R"("resources":[{"type":"io","bar":1,"address":"0xE000","length":"0x100"}],"eeprom":["0x0000"]}]})");
     uint8_t v = 0x08 | 0x02;
-    ASSERT_TRUE(other->Transfer({0, 1, 0}, 0, 0x6F, 1, false, true, &v, 1));
+    ASSERT_TRUE(Done(other->Transfer({0, 1, 0}, 0, 0x6F, 1, false, true, &v, 1)));
     v = 0x01;
-    ASSERT_TRUE(other->Transfer({0, 1, 0}, 0, 0x6F, 1, false, true, &v, 1));
-    ASSERT_TRUE(other->Transfer({0, 1, 0}, 0, 0x6F, 1, true, true, &v, 1));
+    ASSERT_TRUE(Done(other->Transfer({0, 1, 0}, 0, 0x6F, 1, false, true, &v, 1)));
+    ASSERT_TRUE(Done(other->Transfer({0, 1, 0}, 0, 0x6F, 1, true, true, &v, 1)));
     EXPECT_EQ(v, 0x01);
 }
 

@@ -12,6 +12,7 @@
 #include "driver/testing/TestBus.h"
 #include "driver/testing/SimBus.h"
 #include "platform/testing/ParamName.h"
+#include "wire/DriverWire.h"
 
 namespace {
 
@@ -282,11 +283,12 @@ TEST(SpaceAccess, IoBytesGoThroughTransfers) {
     WriteSpaceByte(card.context, 1, 0x10, 0x5A);            // no other register is written
     EXPECT_EQ(ReadSpaceByte(card.context, 1, 0x6F), 0x0E);  // with the data line of the absent part
     EXPECT_EQ(ReadSpaceByte(card.context, 1, 0x10), 0);
+    EXPECT_EQ(ReadSpaceByte(card.context, 1, 0x72), 0x56);
+    EXPECT_EQ(ReadSpaceByte(card.context, 1, 0x73), 0x90);
     uint8_t id[2] = {};
-    EXPECT_EQ(TransferBlock(card.context, 1, 0x72, true, id, 2, 1), 0u);
-    EXPECT_EQ(id[0], 0x56);
-    EXPECT_EQ(id[1], 0x90);
-    EXPECT_EQ(card.Count(WD_Transfer), 5);
+    EXPECT_EQ(TransferBlock(card.context, 1, 0x72, true, id, 2, 1), wire::StatusDenied) << "one byte per transfer";
+    EXPECT_EQ(id[0], 0);
+    EXPECT_EQ(card.Count(WD_Transfer), 7);
     // Past the end of the resource the service refuses, and the byte reads 0.
     EXPECT_EQ(ReadSpaceByte(card.context, 1, 0x100), 0);
     ReleaseCard(card.context);
@@ -300,15 +302,15 @@ TEST(SpaceAccess, MemoryBytesWithoutADirectAddressGoThroughTransfers) {
     ASSERT_TRUE(P9080_CardIsUsable(card.context));
     ASSERT_TRUE(IsSpaceActive(card.context, 0));
     ASSERT_EQ(card.context.Registration.Card.Items[0].Mem.DirectAddress, 0u);
-    WriteSpaceByte(card.context, 0, 0x6F, 0x03);
+    WriteSpaceByte(card.context, 0, 0x6F, 0x02);
     WriteSpaceByte(card.context, 0, 0x1FF, 0xC3);
-    EXPECT_EQ(ReadSpaceByte(card.context, 0, 0x6F), 0x03);
+    EXPECT_EQ(ReadSpaceByte(card.context, 0, 0x6F), 0x0A);  // chip select, and the absent part's data line
     EXPECT_EQ(ReadSpaceByte(card.context, 0, 0x1FF), 0);
     EXPECT_EQ(ReadSpaceByte(card.context, 0, 0x200), 0);  // past the end
     const auto trace = card.Service().Trace();
     const std::vector<std::string> last(trace.end() - 5, trace.end());
     EXPECT_EQ(last, (std::vector<std::string>{"95383633 00000000", "95383633 20000008", "95383633 00000000",
-                                              "95383633 00000000", "95383633 20000005"}));
+                                              "95383633 20000008", "95383633 20000005"}));
     ReleaseCard(card.context);
     card.context.Spaces[0] = {0, 1, 1};  // a stale table still reaches nothing
     EXPECT_EQ(ReadSpaceByte(card.context, 0, 0x6F), 0);
