@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "app/shell/CommandLine.h"
 #include "compare/CompareOutput.h"
 #include "compare/SniffCompare.h"
 #include "compare/SniffInput.h"
+#include "platform/Console.h"
 #include "sniffer/SnifferUnit.h"
 #include "windriver/WinDriverRequests.h"
 
@@ -33,6 +35,7 @@ std::string Usage() {
            DefaultDriverDevice +
            "\n"
            "  --help          this text\n"
+           "  --version       the program's name and version\n"
            "Exit status: 0 the sniffs agree, 4 they differ, 1 usage error or unreadable file,\n"
            "2 the driver could not be reached.\n";
 }
@@ -58,7 +61,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc && argv[i + 1][0] != '\0';
         if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage().c_str(), stdout);
+            platform::WriteStandardOutput(Usage());
+            return ExitAgree;
+        } else if (arg == "--version") {
+            platform::WriteStandardOutput(VersionText("quorrin-compare"));
             return ExitAgree;
         } else if (arg == "--json") {
             json = true;

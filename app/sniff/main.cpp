@@ -5,11 +5,13 @@
 #include <cstring>
 #include <string>
 
+#include "app/shell/CommandLine.h"
 #include "app/shell/MainWindowModel.h"
 #include "app/shell/ProgramLife.h"
 #include "sniffer/DeviceTableJson.h"
 #include "log/wexerrorlog.h"
 #include "pcinfo/PcInfoUnit.h"
+#include "platform/Console.h"
 #include "platform/EndRequests.h"
 #include "platform/Files.h"
 #include "sniffer/SnifferUnit.h"
@@ -34,6 +36,7 @@ std::string Usage() {
            "  --json         print the device table as JSON instead of the report\n"
            "  --beep         sound the window's Done pattern at the end\n"
            "  --help         this text\n"
+           "  --version      the program's name and version\n"
            "Exit status: 0 driver reached, 2 driver not reached, 1 usage error,\n"
            "3 another copy of Quorrin is running (its log is left alone).\n";
 }
@@ -62,7 +65,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage().c_str(), stdout);
+            platform::WriteStandardOutput(Usage());
+            return ExitDriverReached;
+        } else if (arg == "--version") {
+            platform::WriteStandardOutput(VersionText("quorrin-sniff"));
             return ExitDriverReached;
         } else if (arg == "--json") {
             json = true;
