@@ -16,7 +16,9 @@ InfoRequest FindInfoRequest(int argc, const char* const* argv) {
     return InfoRequest::None;
 }
 
-std::string VersionText(const std::string& program) { return program + " " + ProgramVersion + "\n"; }
+std::string VersionText(const std::string& program) {
+    return program + " " + ProgramVersion + "\n";
+}
 
 std::string WindowUsage(const std::string& program) {
     return "usage: " + program +
