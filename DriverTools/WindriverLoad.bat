@@ -1,47 +1,80 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Quorrin driver install: starts the driver service quorrin-driverd on this
-# machine's PCI bus. Quorrin runs this with /bin/sh from the DriverTools
-# folder below its start folder, passing the script's own path, and does not
-# wait for it: the service comes up a moment later, and the program's next
-# probe (the next sniff) finds it.
+# Quorrin driver install: sees to it that the driver service quorrin-driverd
+# answers. Quorrin runs this with /bin/sh from the DriverTools folder below
+# its start folder, passing the script's own path, and does not wait for it:
+# the service comes up a moment later, and the program's next probe (the
+# next sniff) finds it.
 #
-# Where systemd runs and the package is installed, systemd is asked to start
-# the socket unit quorrin-driverd.socket, which starts the service itself at
-# the next connection; only when that fails is the service started here.
+# Installed (the package's copy reads installed=yes) the service is
+# systemd's alone: the script asks systemd to start the socket unit
+# quorrin-driverd.socket, which starts the service at the next connection,
+# and when that cannot work it says what to do. In a build tree it may also
+# start the build's quorrin-driverd --real itself, as root, through "sudo -n"
+# (no password prompt: there is no terminal) or through pkexec.
 #
-# The service needs root to create /run/quorrin/windrvr6. As root it is
-# started directly; otherwise through "sudo -n" (no password prompt: there is
-# no terminal) or pkexec when present. When none of these can work, what is
-# needed is written to standard error and to WindriverLoad.txt next to this
-# script.
+# What it has to say goes to standard error and into WindriverLoad.txt, and a
+# service it starts logs into quorrin-driverd.log: in the start folder when
+# that is the user's own, else in the user's runtime folder, never in a
+# folder someone else may write into.
+installed=no
 
 script=${1:-$0}
 here=$(cd "$(dirname "$script")" 2>/dev/null && pwd)
-real=$(dirname "$(readlink -f "$script" 2>/dev/null || echo "$script")")
+start=$(dirname "${here:-.}")
 socket=/run/quorrin/windrvr6
-out=${TMPDIR:-/tmp}/quorrin-driverd.$(id -u).log
-note="$here/WindriverLoad.txt"
+uid=$(id -u)
+
+# A folder of this user's that no one else can write into, so that nothing
+# planted in it (a link to another file) is written through.
+own_folder() {
+  [ -n "$1" ] && [ -d "$1" ] && [ ! -L "$1" ] && [ -O "$1" ] || return 1
+  mode=$(stat -c %a "$1" 2>/dev/null) || return 1
+  [ $((0$mode & 022)) -eq 0 ]
+}
+folder=
+for candidate in "$start" "${XDG_RUNTIME_DIR:-}" "/run/user/$uid"; do
+  if own_folder "$candidate"; then
+    folder=$candidate
+    break
+  fi
+done
 
 explain() {
   echo "WindriverLoad: $*" >&2
-  { date; echo "$*"; } > "$note" 2>/dev/null
+  [ -n "$folder" ] && { date; echo "$*"; } >"$folder/WindriverLoad.txt" 2>/dev/null
   exit 1
 }
 
-# No password prompt: there is no terminal.
+# The service lets in root and members of group quorrin only.
+member=yes
+if [ "$uid" -ne 0 ] && ! id -nG | tr ' ' '\n' | grep -qx quorrin; then
+  member=
+fi
+join="join the group quorrin (sudo usermod -aG quorrin $(id -un)) and log in again"
+
 if [ -d /run/systemd/system ] &&
-   systemctl --no-ask-password start quorrin-driverd.socket 2>/dev/null; then
+   error=$(systemctl --no-ask-password start quorrin-driverd.socket 2>&1); then
+  [ -n "$member" ] || explain "quorrin-driverd.socket runs, but the driver service lets in only root and members of group quorrin: $join"
   echo "WindriverLoad: started quorrin-driverd.socket through systemd" >&2
   exit 0
 fi
 
-# quorrin-driverd next to the program: the build's bin folder beside
-# DriverTools (also when DriverTools is a link to it), the installed folder
-# that holds DriverTools, then the PATH.
+if [ "$installed" = yes ]; then
+  if [ -d /run/systemd/system ]; then
+    todo="systemd did not start quorrin-driverd.socket (${error:-no reason given}): as an administrator, sudo systemctl enable --now quorrin-driverd.socket"
+  else
+    todo="systemd does not run here: as root, start the driver service through systemd-socket-activate as quorrin-driverd(8) shows"
+  fi
+  [ -n "$member" ] || todo="$todo; and $join"
+  explain "$todo"
+fi
+
+# The build tree: quorrin-driverd of the build beside DriverTools (also
+# when DriverTools is a link to the tree's), then the PATH.
+real=$(dirname "$(readlink -f "$script" 2>/dev/null || echo "$script")")
 driverd=
 for candidate in "$here/../build/bin/quorrin-driverd" "$real/../build/bin/quorrin-driverd" \
-                 "$here/../quorrin-driverd" "$real/../quorrin-driverd" \
                  "$(command -v quorrin-driverd 2>/dev/null)"; do
   if [ -n "$candidate" ] && [ -x "$candidate" ]; then
     driverd=$candidate
@@ -51,32 +84,29 @@ done
 [ -n "$driverd" ] || explain "quorrin-driverd not found next to the program ($here/../build/bin) or on PATH: build Quorrin first (cmake --build build)"
 
 if [ -S "$socket" ]; then
-  echo "WindriverLoad: $socket exists already; if Quorrin still cannot reach it, stop the service that holds it and run this again" >&2
-  exit 0
+  if [ -n "$member" ]; then
+    echo "WindriverLoad: $socket exists already; if Quorrin still cannot reach it, stop the service that holds it and run this again" >&2
+    exit 0
+  fi
+  explain "$socket is there, but the driver service lets in only root and members of group quorrin: $join"
 fi
 
-if [ "$(id -u)" -eq 0 ]; then
-  nohup "$driverd" --real > "$out" 2>&1 < /dev/null &
+log=/dev/null
+[ -n "$folder" ] && log=$folder/quorrin-driverd.log
+[ -n "$member" ] || echo "WindriverLoad: the service will let in only root and members of group quorrin: $join" >&2
+
+# The log is opened here, by this user; the service only inherits it.
+if [ "$uid" -eq 0 ]; then
+  nohup "$driverd" --real >"$log" 2>&1 </dev/null &
   exit 0
 fi
-
-if command -v sudo > /dev/null 2>&1 && sudo -n true 2> /dev/null; then
-  sudo -n nohup "$driverd" --real > "$out" 2>&1 < /dev/null &
-  # The socket is root's, mode 0660: open it to our group once it is there.
-  i=0
-  while [ $i -lt 150 ] && [ ! -S "$socket" ]; do
-    sleep 0.1
-    i=$((i + 1))
-  done
-  [ -S "$socket" ] && sudo -n chgrp "$(id -g)" "$socket"
+if command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+  sudo -n nohup "$driverd" --real >"$log" 2>&1 </dev/null &
   exit 0
 fi
-
-if command -v pkexec > /dev/null 2>&1 && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  # pkexec asks for the password in a window; it then runs the service as
-  # root and leaves the socket root's, so chgrp it the same way.
-  pkexec sh -c '"$1" --real > "$2" 2>&1 < /dev/null & i=0; while [ $i -lt 150 ] && [ ! -S "$3" ]; do sleep 0.1; i=$((i + 1)); done; [ -S "$3" ] && chgrp "$4" "$3"' \
-    sh "$driverd" "$out" "$socket" "$(id -g)" &
+if command -v pkexec >/dev/null 2>&1 && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  # pkexec asks for the password in a window.
+  pkexec "$driverd" --real >"$log" 2>&1 </dev/null &
   exit 0
 fi
 

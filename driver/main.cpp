@@ -14,10 +14,24 @@
 
 namespace {
 
+constexpr char UsageText[] =
+    "usage: quorrin-driverd (--real [--sysfs DIR] | --bus FILE) [--socket PATH] [--trace FILE] [--idle SECONDS]\n"
+    "  Serves Quorrin's driver requests on a Unix-domain socket (SOCK_SEQPACKET).\n"
+    "  --real          this machine's PCI bus (libpci and sysfs; the whole\n"
+    "                  configuration space needs root)\n"
+    "  --sysfs DIR     with --real: the sysfs tree at DIR instead of /sys (for tests)\n"
+    "  --bus FILE      the simulated bus described in the JSON file FILE\n"
+    "  --socket PATH   listen on PATH instead of /run/quorrin/windrvr6\n"
+    "  --trace FILE    append one line per answered request to FILE\n"
+    "  --idle SECONDS  end after SECONDS (1 to 86400) without a client\n"
+    "  --help          this text\n"
+    "  --version       the program's name and version\n"
+    "Handed a listening socket by systemd, it serves that one instead.\n"
+    "Exit status: 0 stopped (SIGTERM, SIGINT or the idle time), 1 the bus or the\n"
+    "socket could not be opened, 2 usage error.\n";
+
 int Usage() {
-    std::fprintf(
-        stderr,
-        "usage: quorrin-driverd (--bus FILE | --real [--sysfs DIR]) [--socket PATH] [--trace FILE] [--idle SECONDS]\n");
+    std::fputs(UsageText, stderr);
     return 2;
 }
 
@@ -29,6 +43,15 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
+        // Answered before anything is opened, taken or bound.
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(UsageText, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::fputs("quorrin-driverd " QUORRIN_VERSION "\n", stdout);
+            return 0;
+        }
         if (arg == "--bus" && hasValue) busFile = argv[++i];
         else if (arg == "--socket" && hasValue) socketPath = argv[++i];
         else if (arg == "--trace" && hasValue) tracePath = argv[++i];

@@ -8,9 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "app/shell/CommandLine.h"
 #include "compare/CompareOutput.h"
 #include "compare/SniffCompare.h"
 #include "compare/SniffInput.h"
+#include "platform/Console.h"
 #include "platform/Terminal.h"
 #include "sniffer/SnifferUnit.h"
 #include "windriver/WinDriverRequests.h"
@@ -43,6 +45,7 @@ std::string Usage() {
            DefaultDriverDevice +
            "\n"
            "  --help            this text\n"
+           "  --version         the program's name and version\n"
            "Exit status: 0 the sniffs agree, 4 they differ, 1 usage error, a file that\n"
            "cannot be read or functions that could not be compared, 2 the driver could\n"
            "not be reached (or was lost) for a sniff made now.\n";
@@ -93,7 +96,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc && argv[i + 1][0] != '\0';
         if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage().c_str(), stdout);
+            platform::WriteInfoText(Usage());
+            return ExitAgree;
+        } else if (arg == "--version") {
+            platform::WriteInfoText(VersionText("quorrin-compare"));
             return ExitAgree;
         } else if (arg == "--json") {
             json = true;

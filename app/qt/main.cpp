@@ -7,16 +7,20 @@
 #include "app/qt/QtMessageBoxes.h"
 #include "app/qt/QuorrinApplication.h"
 #include "app/qt/TMainForm.h"
+#include "app/shell/CommandLine.h"
 #include "app/shell/ProgramLife.h"
 #include "app/shell/RealShellServices.h"
 #include "log/wexerrorlog.h"
 #include "platform/EndRequests.h"
 
 int main(int argc, char** argv) {
+    // Answered before anything starts: no window, no log, no driver check.
+    if (AnswerInfoRequest(argc, argv, "quorrin", WindowUsage("quorrin"))) return 0;
     // Before Qt starts a thread: SIGTERM, SIGHUP and SIGINT are then taken
     // in the loop below as a close, never in a signal handler.
     platform::CatchEndRequests();
-    // Qt takes its own options (-platform and the like); the program reads none.
+    // Qt takes its own options (-platform and the like); the program reads
+    // none but the two above.
     QuorrinApplication application(argc, argv);
     QtMessageBoxSink boxes;
     SetMessageBoxSink(&boxes);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/shell/CommandLine.h"
 #include "app/shell/MainWindowModel.h"
 #include "app/shell/ProgramLife.h"
 #include "findings/FindingsJson.h"
@@ -13,6 +14,7 @@
 #include "sniffer/DeviceTableJson.h"
 #include "log/wexerrorlog.h"
 #include "pcinfo/PcInfoUnit.h"
+#include "platform/Console.h"
 #include "platform/EndRequests.h"
 #include "platform/Files.h"
 #include "sniffer/SnifferUnit.h"
@@ -45,6 +47,7 @@ std::string Usage() {
            "                 --json or --check asks for one\n"
            "  --beep         sound the window's Done pattern at the end\n"
            "  --help         this text\n"
+           "  --version      the program's name and version\n"
            "Exit status: 0 driver reached, 2 driver not reached, 1 usage error,\n"
            "3 another copy of Quorrin is running (its log is left alone),\n"
            "4 the metrics file could not be written, 5 with --check: an error or\n"
@@ -75,7 +78,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage().c_str(), stdout);
+            platform::WriteInfoText(Usage());
+            return ExitDriverReached;
+        } else if (arg == "--version") {
+            platform::WriteInfoText(VersionText("quorrin-sniff"));
             return ExitDriverReached;
         } else if (arg == "--json") {
             json = true;

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin -- the program: the one window and the loop.
+#include "app/shell/CommandLine.h"
 #include "app/shell/ProgramLife.h"
 #include "app/shell/RealShellServices.h"
 #include "app/win32/TMainForm.h"
 #include "app/win32/Win32MessageBoxes.h"
 #include "log/wexerrorlog.h"
 
-int main() {
+int main(int argc, char** argv) {
+    // Answered before anything starts: no window, no log, no driver check.
+    if (AnswerInfoRequest(argc, argv, "quorrin", WindowUsage("quorrin"))) return 0;
     Win32MessageBoxSink boxes;
     SetMessageBoxSink(&boxes);
     RealShellServices services;

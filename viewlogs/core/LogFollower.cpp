@@ -117,6 +117,16 @@ std::string PathFromCommandLine(std::string_view line) {
     return std::string(rest);
 }
 
+std::string InfoAnswer(std::string_view path) {
+    if (path == "--version") return "ViewLogs " QUORRIN_VERSION "\n";
+    if (path != "--help") return std::string();
+    return "usage: ViewLogs FILE\n"
+           "  Shows the log FILE read-only and follows it as it grows; Quorrin's\n"
+           "  View > Error Log starts it. The whole command line is the path.\n"
+           "  --help     this text\n"
+           "  --version  the program's name and version\n";
+}
+
 std::string WithCrLf(std::string_view text) {
     std::string out;
     out.reserve(text.size() + text.size() / 16);

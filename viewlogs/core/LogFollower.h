@@ -83,6 +83,11 @@ std::string WithoutCarriageReturns(std::string_view bytes);
 // around it taken off. Blanks inside the path are kept.
 std::string PathFromCommandLine(std::string_view line);
 
+// What ViewLogs prints instead of showing a file when the path its command
+// line names is "--help" or "--version" (a file of that name is
+// "./--help"); empty for every other path.
+std::string InfoAnswer(std::string_view path);
+
 // "\n" as "\r\n", for controls that want CR LF line ends.
 std::string WithCrLf(std::string_view text);
 

@@ -197,6 +197,14 @@ TEST(ViewLogsCommandLine, ThePathIsEverythingAfterTheProgramName) {
     for (const Case& c : cases) EXPECT_EQ(viewlogs::PathFromCommandLine(c.line), c.path) << c.line;
 }
 
+TEST(ViewLogsCommandLine, OnlyTheWholeLineAsksForHelpOrVersion) {
+    EXPECT_EQ(viewlogs::InfoAnswer("--version"), "ViewLogs " QUORRIN_VERSION "\n");
+    EXPECT_EQ(viewlogs::InfoAnswer("--help").rfind("usage: ViewLogs FILE\n", 0), 0u);
+    // Paths that merely contain the words are files to show.
+    for (const char* path : {"./--help", "--help x", "--Help", "-h", "x --version", ""})
+        EXPECT_EQ(viewlogs::InfoAnswer(path), "") << path;
+}
+
 TEST(ViewLogsLineEnds, CarriageReturnsOutAndBackIn) {
     struct Case {
         const char* bytes;
