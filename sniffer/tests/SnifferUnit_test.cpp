@@ -345,8 +345,8 @@ TEST_P(ConfigSpaces, HoldWhatTheDriverGives) {
     const SpaceCase& c = GetParam();
     TestBus bus(simbus::BusJson({c.Function}));
     const auto& t = Sniff(bus);
-    ASSERT_EQ(PciConfigSpaces.Count, 1);
-    const PciConfigSpace& space = PciConfigSpaces.Functions[0];
+    ASSERT_EQ(PciCaptures.Count, 1);
+    const PciConfigSpace& space = PciCaptures.Functions[0].Config;
     EXPECT_EQ(space.Size, c.Size);
     EXPECT_EQ(std::memcmp(space.Bytes, t.Devices[0].ConfigRegs, sizeof t.Devices[0].ConfigRegs), 0);
     uint32_t value = 0;
