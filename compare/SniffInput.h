@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin compare -- one side of a comparison: a sniff read from a log, a
-// saved report text or quorrin-sniff's JSON, the kind told from the content.
+// saved report text or quorrin-sniff's JSON, or a recorded bus (a bus file,
+// a saved sniff, lspci's text) sniffed through a private service; the kind
+// is told from the content.
 #pragma once
 
 #include <memory>
@@ -12,8 +14,16 @@
 
 namespace compare {
 
-enum class SourceKind { Log, Report, Json, Live };
-const char* SourceKindName(SourceKind kind);  // "log", "report", "json", "live"
+enum class SourceKind { Log, Report, Json, BusFile, Lspci, Live, Unknown };
+// "log", "report", "json", "bus", "lspci", "live", "unknown"
+const char* SourceKindName(SourceKind kind);
+
+// What a text is; the one place that tells the kinds apart.
+SourceKind KindOf(std::string_view text);
+
+// The stand-in driver service that sniffs a recorded bus (quorrin-driverd).
+// Until one is set a recorded bus is refused.
+void SetReplayProgram(const std::string& program);
 
 // A part of the source that could not be read and was left out. Line 0 when
 // the source has no lines to name.
@@ -34,10 +44,12 @@ struct Sniff {
 
 // The sniff numbered `wanted` (from 1), or with 0 the last complete one (the
 // last of all when none is complete). False with `error` ("LINE: why", or
-// "why" alone) when the text holds no such sniff or is none of the kinds.
+// "why" alone) when the text holds no such sniff or is none of the kinds. A
+// recorded bus is sniffed from its file only (LoadSniff).
 bool ReadSniff(std::string_view text, int wanted, Sniff& sniff, std::string& error);
 
-// ReadSniff on a file; `error` then begins with the path.
+// ReadSniff on a file, or a recorded bus sniffed through a private service,
+// with no log written; `error` then begins with the path.
 bool LoadSniff(const std::string& path, int wanted, Sniff& sniff, std::string& error);
 
 }  // namespace compare

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/process/ProcessUnit.h"
 #include "compare/CompareOutput.h"
 #include "compare/SniffCompare.h"
 #include "compare/SniffInput.h"
@@ -24,6 +25,8 @@ std::string Usage() {
                "usage: quorrin-compare [options] BASELINE [CURRENT]\n"
                "  Compares two sniffs of the PCI bus function by function. Each side is a\n"
                "  Quorrin.Log, a saved sniff report or the output of quorrin-sniff --json;\n"
+               "  or a recorded bus (a bus file, a quorrin-sniff --save-bus file, the text\n"
+               "  of lspci -vv -xxx), sniffed through a private quorrin-driverd;\n"
                "  without CURRENT the bus is sniffed now through the driver (no log is written).\n"
                "  --sniff N       take sniff N (from 1) of the logs named after it\n"
                "                  (default: the last complete one)\n"
@@ -50,6 +53,7 @@ struct Side {
 }  // namespace
 
 int main(int argc, char** argv) {
+    compare::SetReplayProgram(DriverServiceProgram());
     compare::CompareOptions options;
     bool json = false;
     int sniff = 0;

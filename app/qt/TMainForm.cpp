@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLayout>
 #include <QMenu>
@@ -19,6 +20,8 @@
 #include <QTimer>
 
 #include <algorithm>
+
+std::function<std::string(const std::string&)> TMainForm::SaveFileHook;
 
 namespace {
 
@@ -85,6 +88,11 @@ void TMainForm::BuildForm() {
 
     MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    MenuFile = MainMenu1->addMenu(QString::fromLatin1(FileMenuCaption));
+    MenuFile->setObjectName(QStringLiteral("MenuFile"));
+    MenuFileSaveBus = MenuFile->addAction(QString::fromLatin1(SaveBusMenuCaption));
+    MenuFileSaveBus->setObjectName(QStringLiteral("MenuFileSaveBus"));
+    connect(MenuFileSaveBus, &QAction::triggered, this, [this] { model_.MenuFileSaveBusClick(); });
     MenuView = MainMenu1->addMenu(QString::fromLatin1(ViewMenuCaption));
     MenuView->setObjectName(QStringLiteral("MenuView"));
     MenuViewErrorLog = MenuView->addAction(QString::fromLatin1(ErrorLogMenuCaption));
@@ -190,6 +198,14 @@ void TMainForm::SetCaption(const std::string& caption) { setWindowTitle(Text(cap
 
 void TMainForm::PostAfterShow() {
     QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(WM_AFTERSHOW)));
+}
+
+std::string TMainForm::AskSaveBusFile(const std::string& suggested) {
+    if (SaveFileHook) return SaveFileHook(suggested);
+    const QString file = QFileDialog::getSaveFileName(this, QString::fromLatin1(SaveBusMenuCaption),
+                                                      QString::fromStdString(suggested),
+                                                      QStringLiteral("Bus files (*.json);;All files (*)"));
+    return file.toStdString();
 }
 
 void TMainForm::ShowPlainBox(const std::string& caption, const std::string& text) {

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QRect>
 #include <QSize>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ public:
 
     MainWindowModel& Model() { return model_; }
 
+    // Tests answer the save dialog here instead of on the screen.
+    static std::function<std::string(const std::string& suggested)> SaveFileHook;
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -40,6 +44,7 @@ private:
     void SetCaption(const std::string& caption) override;
     void PostAfterShow() override;
     void ShowPlainBox(const std::string& caption, const std::string& text) override;
+    std::string AskSaveBusFile(const std::string& suggested) override;
 
     void BuildForm();
     void PlaceComponents();
@@ -58,6 +63,8 @@ private:
     QPushButton* ButtonSniff = nullptr;
     QTimer* MasterTimer = nullptr;
     QMenuBar* MainMenu1 = nullptr;
+    QMenu* MenuFile = nullptr;
+    QAction* MenuFileSaveBus = nullptr;
     QMenu* MenuView = nullptr;
     QAction* MenuViewErrorLog = nullptr;
     QFrame* Panel4 = nullptr;

@@ -3,6 +3,7 @@
 #include "app/shell/MainWindowModel.h"
 
 #include "app/shell/ProgramLife.h"
+#include "app/shell/RecordedBus.h"
 #include "log/wexerrorlog.h"
 #include "timing/TimeUnit.h"
 
@@ -67,6 +68,13 @@ void MainWindowModel::MasterTimerTimer() {
 }
 
 void MainWindowModel::MenuViewErrorLogClick() { services_.ShowLogViewer(); }
+
+void MainWindowModel::MenuFileSaveBusClick() {
+    const std::string path = view_.AskSaveBusFile(DefaultBusFileName);
+    if (path.empty()) return;
+    std::string error;
+    if (!services_.SaveBus(path, error)) view_.ShowPlainBox(SaveBusFailedCaption, "Could not save the bus: " + error);
+}
 
 void MainWindowModel::FormCloseQuery(bool& canClose) {
     (void)canClose;  // the close is always permitted

@@ -11,6 +11,9 @@ inline constexpr char InitialCaption[] = "MainForm";
 inline constexpr char SniffButtonCaption[] = "Sniff The PCI Bus";
 inline constexpr char ViewMenuCaption[] = "View";
 inline constexpr char ErrorLogMenuCaption[] = "Error Log";
+inline constexpr char FileMenuCaption[] = "File";
+inline constexpr char SaveBusMenuCaption[] = "Save Bus...";
+inline constexpr char SaveBusFailedCaption[] = "SAVE BUS";
 inline constexpr char InitialMemoLine1[] = "      ";
 inline constexpr char InitialMemoLine2[] = "                            Press the 'Sniff The PCI Bus' button.";
 inline constexpr char PromptLine[] = "            Press the 'Sniff The PCI Bus' button.";
@@ -39,6 +42,9 @@ public:
     virtual void PostAfterShow() = 0;
     // A message box with an OK button and no icon; returns once dismissed.
     virtual void ShowPlainBox(const std::string& caption, const std::string& text) = 0;
+    // The platform's dialog for the file to save a bus in, offering
+    // `suggested`; empty when the user cancels.
+    virtual std::string AskSaveBusFile(const std::string& suggested) = 0;
 };
 
 // What the behaviour calls in the rest of the program. RealShellServices
@@ -57,6 +63,8 @@ public:
     virtual void LogReport() = 0;
     virtual void BeepDone() = 0;
     virtual void ShowLogViewer() = 0;
+    // The last sniff as a bus file; false with the reason in `error`.
+    virtual bool SaveBus(const std::string& path, std::string& error) = 0;
     // False when there is no clock (before start-up, after shutdown).
     virtual bool ReadClock(double& reading) = 0;
 };
@@ -77,6 +85,7 @@ public:
     void ButtonSniffClick();
     void MasterTimerTimer();
     void MenuViewErrorLogClick();
+    void MenuFileSaveBusClick();
     void FormCloseQuery(bool& canClose);
     void UpdateTitle();
 

@@ -6,6 +6,7 @@
 
 #include "app/process/ProcessUnit.h"
 #include "app/shell/ProgramLife.h"
+#include "app/shell/RecordedBus.h"
 #include "sniffer/SnifferUnit.h"
 #include "speaker/wexspeakerclass.h"
 #include "windriver/DriverCheck.h"
@@ -21,6 +22,7 @@ std::string RealShellServices::FormatReport() { return FormatSniffReport(PciDevi
 void RealShellServices::LogReport() { LogSniffReport(PciDeviceTable); }
 void RealShellServices::BeepDone() { ::BeepDone(); }
 void RealShellServices::ShowLogViewer() { ::ShowLogViewer(); }
+bool RealShellServices::SaveBus(const std::string& path, std::string& error) { return SaveSniffedBus(path, error); }
 
 bool RealShellServices::ReadClock(double& reading) {
     if (!MultTimer) return false;

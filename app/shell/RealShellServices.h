@@ -16,5 +16,6 @@ public:
     void LogReport() override;
     void BeepDone() override;
     void ShowLogViewer() override;
+    bool SaveBus(const std::string& path, std::string& error) override;
     bool ReadClock(double& reading) override;
 };

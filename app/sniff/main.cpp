@@ -7,6 +7,7 @@
 
 #include "app/shell/MainWindowModel.h"
 #include "app/shell/ProgramLife.h"
+#include "app/shell/RecordedBus.h"
 #include "sniffer/DeviceTableJson.h"
 #include "log/wexerrorlog.h"
 #include "pcinfo/PcInfoUnit.h"
@@ -25,17 +26,22 @@ constexpr int ExitNoDriver = 2;
 constexpr int ExitAlreadyRunning = AbnormalExitStatus;
 
 std::string Usage() {
-    return std::string("usage: quorrin-sniff [--device PATH] [--json] [--beep]\n"
+    return std::string("usage: quorrin-sniff [--device PATH | --bus FILE] [--save-bus FILE] [--json] [--beep]\n"
                        "  Sniffs the PCI bus once through the driver, prints the report\n"
                        "  and writes Quorrin.Log in the current folder.\n"
-                       "  --device PATH  the driver device to use instead of ") +
+                       "  --device PATH    the driver device to use instead of ") +
            DefaultDriverDevice +
            "\n"
-           "  --json         print the device table as JSON instead of the report\n"
-           "  --beep         sound the window's Done pattern at the end\n"
-           "  --help         this text\n"
-           "Exit status: 0 driver reached, 2 driver not reached, 1 usage error,\n"
-           "3 another copy of Quorrin is running (its log is left alone).\n";
+           "  --bus FILE       sniff a recorded bus instead of this machine's: a bus file,\n"
+           "                   a saved sniff (--save-bus) or the text of lspci -vv -xxx,\n"
+           "                   served by a private quorrin-driverd for this run\n"
+           "  --save-bus FILE  save the sniffed bus as a bus file that --bus replays\n"
+           "  --json           print the device table as JSON instead of the report\n"
+           "  --beep           sound the window's Done pattern at the end\n"
+           "  --help           this text\n"
+           "Exit status: 0 driver reached, 2 driver not reached, 1 usage error or a\n"
+           "bus that cannot be replayed or saved, 3 another copy of Quorrin is running\n"
+           "(its log is left alone).\n";
 }
 
 void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
@@ -49,6 +55,7 @@ bool GoOn() {
 }
 [[noreturn]] void EndAsAsked() {
     EndErrorLog(false);
+    StopBusReplay();
     platform::EndAsRequested(endRequest);
 }
 
@@ -59,6 +66,7 @@ int main(int argc, char** argv) {
     platform::CatchEndRequests();
     bool json = false;
     bool beep = false;
+    std::string busFile, saveBus;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -70,9 +78,14 @@ int main(int argc, char** argv) {
             beep = true;
         } else if (arg == "--device" && i + 1 < argc && argv[i + 1][0] != '\0') {
             SetDriverDevice(argv[++i]);
+        } else if (arg == "--bus" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            busFile = argv[++i];
+        } else if (arg == "--save-bus" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            saveBus = argv[++i];
         } else {
-            std::fprintf(stderr, "quorrin-sniff: %s: %s\n%s",
-                         arg == "--device" ? "--device needs a path" : "unknown argument", arg.c_str(), Usage().c_str());
+            const bool needsValue = arg == "--device" || arg == "--bus" || arg == "--save-bus";
+            std::fprintf(stderr, "quorrin-sniff: %s: %s\n%s", needsValue ? "needs a value" : "unknown argument",
+                         arg.c_str(), Usage().c_str());
             return ExitUsage;
         }
     }
@@ -84,8 +97,14 @@ int main(int argc, char** argv) {
         return ExitAlreadyRunning;
     }
 
+    std::string error;
+    if (!busFile.empty() && !StartBusReplay(busFile, error)) {
+        std::fprintf(stderr, "quorrin-sniff: %s\n", error.c_str());
+        return ExitUsage;
+    }
     const char subFolder[] = {platform::PathSeparator, '\0'};
     StartErrorLog(false, ProgramVersion, ProgramName, subFolder);
+    LogBusReplay();
     WritePcInfo();
     if (GoOn()) CheckDriver();
     if (!GoOn()) EndAsAsked();
@@ -102,9 +121,12 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
     LogSniffReport(PciDeviceTable);
+    const bool saved = saveBus.empty() || SaveSniffedBus(saveBus, error);
+    if (!saved) std::fprintf(stderr, "quorrin-sniff: could not save the bus: %s\n", error.c_str());
     // The Done pattern is the window's; here it would cost 0.4 s for nothing.
     if (beep && GoOn()) BeepDone();
     if (!GoOn()) EndAsAsked();
     EndErrorLog(false);
-    return reached ? ExitDriverReached : ExitNoDriver;
+    StopBusReplay();
+    return !reached ? ExitNoDriver : saved ? ExitDriverReached : ExitUsage;
 }

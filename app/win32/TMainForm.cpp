@@ -3,10 +3,13 @@
 // fonts of the form, and the routing of its messages to the window's behaviour.
 #include "app/win32/TMainForm.h"
 
+#include <commdlg.h>
+
 #include <algorithm>
 #include <exception>
 
 std::function<void(const std::string&, const std::string&)> TMainForm::PlainBoxHook;
+std::function<std::string(const std::string&)> TMainForm::SaveFileHook;
 HWND TMainForm::LiveHandle = nullptr;
 
 namespace {
@@ -81,6 +84,9 @@ void TMainForm::BuildForm() {
     memoBrush_ = CreateSolidBrush(RGB(0, 0, 0));
 
     MainMenu1 = CreateMenu();
+    MenuFile = CreatePopupMenu();
+    AppendMenuA(MenuFile, MF_STRING, MenuFileSaveBusId, SaveBusMenuCaption);
+    AppendMenuA(MainMenu1, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(MenuFile), FileMenuCaption);
     MenuView = CreatePopupMenu();
     AppendMenuA(MenuView, MF_STRING, MenuViewErrorLogId, ErrorLogMenuCaption);
     AppendMenuA(MainMenu1, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(MenuView), ViewMenuCaption);
@@ -219,6 +225,10 @@ LRESULT TMainForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
                 model_.MenuViewErrorLogClick();
                 return 0;
             }
+            if (lParam == 0 && LOWORD(wParam) == MenuFileSaveBusId) {
+                model_.MenuFileSaveBusClick();
+                return 0;
+            }
             break;
         case WM_SIZE:
             PlaceComponents();
@@ -308,6 +318,22 @@ void TMainForm::AppendMemo(const std::string& text) {
 void TMainForm::SetCaption(const std::string& caption) { SetWindowTextA(hwnd_, caption.c_str()); }
 
 void TMainForm::PostAfterShow() { PostMessageA(hwnd_, WM_AFTERSHOW, 0, 0); }
+
+std::string TMainForm::AskSaveBusFile(const std::string& suggested) {
+    if (SaveFileHook) return SaveFileHook(suggested);
+    char file[MAX_PATH] = {};
+    suggested.copy(file, sizeof file - 1);
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = "Bus files (*.json)\0*.json\0All files (*.*)\0*.*\0";
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = sizeof file;
+    dialog.lpstrTitle = SaveBusMenuCaption;
+    dialog.lpstrDefExt = "json";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    return GetSaveFileNameA(&dialog) ? std::string(file) : std::string();
+}
 
 void TMainForm::ShowPlainBox(const std::string& caption, const std::string& text) {
     if (PlainBoxHook) {

@@ -21,6 +21,7 @@ inline constexpr int ButtonSniffId = 101;
 inline constexpr int Panel4Id = 102;
 inline constexpr int MemoSnifId = 103;
 inline constexpr int MenuViewErrorLogId = 201;
+inline constexpr int MenuFileSaveBusId = 202;
 inline constexpr UINT_PTR MasterTimerId = 1;
 
 class TMainForm : private MainWindowView {
@@ -43,13 +44,16 @@ public:
     // Runs the thread's message loop until WM_QUIT; returns its exit code.
     int RunMessageLoop();
 
-    // Tests answer the plain boxes here instead of on the screen.
+    // Tests answer the plain boxes and the save dialog here instead of on
+    // the screen.
     static std::function<void(const std::string& caption, const std::string& text)> PlainBoxHook;
+    static std::function<std::string(const std::string& suggested)> SaveFileHook;
     // The form's window while it exists, for the owner of the log's boxes.
     static HWND LiveHandle;
 
     HWND ButtonSniff = nullptr;
     HMENU MainMenu1 = nullptr;
+    HMENU MenuFile = nullptr;
     HMENU MenuView = nullptr;
     HWND Panel4 = nullptr;
     HWND MemoSnif = nullptr;
@@ -62,6 +66,7 @@ private:
     void SetCaption(const std::string& caption) override;
     void PostAfterShow() override;
     void ShowPlainBox(const std::string& caption, const std::string& text) override;
+    std::string AskSaveBusFile(const std::string& suggested) override;
 
     void BuildForm();
     void PlaceComponents();
