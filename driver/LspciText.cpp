@@ -24,6 +24,7 @@ namespace {
 constexpr uint32_t RomBar = 6;
 constexpr uint32_t HighestBar = 5;
 constexpr std::size_t HexLineBytes = 16;
+constexpr uint64_t MaxIoBytes = 0x10000;
 
 struct TextError {
     int Line;
@@ -145,6 +146,8 @@ RangeText ReadRange(std::string_view rest, bool memory, bool rom, int line) {
     }
     if (range.Address && !range.Size)
         throw TextError{line, "the region has no [size=...]: its range cannot be had from this text"};
+    if (!memory && !rom && range.Size && *range.Size > MaxIoBytes)
+        throw TextError{line, "I/O ports of more than the 64 KiB an I/O space has"};
     if (range.Address && *range.Size - 1 > UINT64_MAX - *range.Address)
         throw TextError{line, "the range runs past the 64-bit address space"};
     return range;

@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
     platform::CatchEndRequests();
     bool json = false;
     bool beep = false;
+    bool device = false;
     std::string busFile, saveBus;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
             beep = true;
         } else if (arg == "--device" && i + 1 < argc && argv[i + 1][0] != '\0') {
             SetDriverDevice(argv[++i]);
+            device = true;
         } else if (arg == "--bus" && i + 1 < argc && argv[i + 1][0] != '\0') {
             busFile = argv[++i];
         } else if (arg == "--save-bus" && i + 1 < argc && argv[i + 1][0] != '\0') {
@@ -88,6 +90,11 @@ int main(int argc, char** argv) {
                          arg.c_str(), Usage().c_str());
             return ExitUsage;
         }
+    }
+
+    if (device && !busFile.empty()) {
+        std::fprintf(stderr, "quorrin-sniff: --device and --bus name two drivers\n%s", Usage().c_str());
+        return ExitUsage;
     }
 
     // As a second window would: the running copy keeps its log, and while

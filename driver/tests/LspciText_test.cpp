@@ -164,6 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"PastTheAddressSpace",
                       Block("\tRegion 0: Memory at ffffffffffff0000 (64-bit, prefetchable) [size=1M]\n"),
                       "line 4: the range runs past the 64-bit address space"},
+        MalformedCase{"IoPastItsSpace", Block("\tRegion 0: I/O ports at 1000 [size=1M]\n"),
+                      "line 4: I/O ports of more than the 64 KiB"},
         MalformedCase{"UnknownFlag", Block("\tRegion 0: I/O ports at 1000 [bogus] [size=8]\n"),
                       "line 4: \"[bogus]\" is not a flag lspci writes"},
         MalformedCase{"NoSuchBar", Block("\tRegion 6: I/O ports at 1000 [size=8]\n"), "line 4: \"Region 6\" names no BAR"},

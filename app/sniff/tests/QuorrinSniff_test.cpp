@@ -197,6 +197,7 @@ TEST_F(SniffProgram, ABusThatCannotBeReplayedOrSavedExitsOne) {
     std::ofstream(dir + "/ticket.txt") << "00:03.0 Ethernet controller: Intel\n\tControl: I/O+\n00: 86 80 0e 10\n";
     const Case cases[] = {
         {"--bus", "quorrin-sniff: needs a value: --bus\n", 1},
+        {"--device nobody --bus ticket.txt", "quorrin-sniff: --device and --bus name two drivers\n", 1},
         {"--bus missing.txt", "quorrin-sniff: missing.txt: cannot be read\n", 1},
         {"--bus ticket.txt",
          "quorrin-sniff: cannot replay " + dir + "/ticket.txt: line 3: cut off: 4 of the line's 16 bytes\n", 1},
