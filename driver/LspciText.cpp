@@ -190,7 +190,7 @@ public:
 
 private:
     void Open(const lspci::FunctionName& name, int number) {
-        char text[24];
+        char text[48];
         std::snprintf(text, sizeof text, "%04x:%02x:%02x.%x", name.Domain, name.Bus, name.Slot, name.Function);
         if (name.Domain != 0)
             throw TextError{number, std::string(text) + " is in PCI domain " + std::string(text, 4) +
@@ -313,7 +313,7 @@ private:
     }
 
     static std::string HexText(std::size_t value) {
-        char text[16];
+        char text[24];
         std::snprintf(text, sizeof text, "%02zx", value);
         return text;
     }

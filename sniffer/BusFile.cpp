@@ -14,7 +14,7 @@
 namespace {
 
 std::string Hex(uint64_t value, int digits = 1) {
-    char text[24];
+    char text[32];
     std::snprintf(text, sizeof text, "\"0x%0*llX\"", digits, static_cast<unsigned long long>(value));
     return text;
 }

@@ -17,13 +17,13 @@ namespace {
 std::string Dump(uint16_t vendor = 0x8086, uint16_t device = 0x1237, int bytes = 256) {
     std::string text;
     for (int row = 0; row < bytes; row += 16) {
-        char line[8];
+        char line[16];
         std::snprintf(line, sizeof line, "%02x:", row);
         text += line;
         for (int i = 0; i < 16; ++i) {
             unsigned b = 0;
             if (row == 0 && i < 4) b = i < 2 ? (vendor >> (8 * i)) & 0xFF : (device >> (8 * (i - 2))) & 0xFF;
-            char hex[4];
+            char hex[16];
             std::snprintf(hex, sizeof hex, " %02x", b);
             text += hex;
         }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin sniffer tests -- a sniffed bus saved and served again gives the
-// same report, byte for byte, on every test bus and this machine's; and
+// same report, byte for byte, on the examples, the buses the scan tests do
+// not build (the scan tests replay each of theirs) and this machine's; and
 // this machine's lspci text, replayed, gives what its real bus gives.
 #include <gtest/gtest.h>
 
@@ -71,13 +72,6 @@ std::string BusOf(const std::vector<SimFunction>& functions, const std::string& 
     return json;
 }
 
-std::vector<SimFunction> Many(int n) {
-    std::vector<SimFunction> functions;
-    for (int i = 0; i < n; ++i)
-        functions.push_back(SimFunction(i / 32, i % 32, 0).Ids(0x1234, static_cast<uint16_t>(i)).Io(0, 0x100 + i * 0x10, 0x10));
-    return functions;
-}
-
 struct BusCase {
     const char* Name;
     std::string Json;
@@ -101,36 +95,12 @@ TEST_P(SaveThenReplay, GivesTheSameReportByteForByte) {
 INSTANTIATE_TEST_SUITE_P(
     Buses, SaveThenReplay,
     testing::Values(
-        BusCase{"DemoBus", Example("demo-bus.json")}, BusCase{"DemoBusChanged", Example("demo-bus-changed.json")},
-        BusCase{"PlxBoardsAndANic",
-                BusOf({simbus::PlxBoard(2, 4, 0x9056, simbus::PatternWords(64, 0x56)),
-                       simbus::PlxBoard(0, 5, 0x9080, simbus::PatternWords(64, 0x80), 0xF8000000, 0xB000), Nic(3),
-                       SimFunction(0, 0, 0).Ids(0x8086, 0x1237).Dword(0x08, 0x06000002)})},
-        BusCase{"EveryRefusalAndFailure",
-                BusOf({SimFunction(1, 1, 0).Ids(0x1000, 1).Io(0, 0xD000, 0x100).Fault("register-no-handle"),
-                       SimFunction(1, 2, 0).Ids(0x1000, 2).Interrupt(3).Interrupt(4),
-                       SimFunction(1, 3, 0).Ids(0x1000, 3).Memory(1, 0xF4000000, 0x100, false),
-                       SimFunction(1, 4, 0).Ids(0x1000, 4).Memory(0, 0xF5000000, 0x100).Fault("register-refused"),
-                       Nic(5).Fault("card-info-refused"), Nic(6).Fault("config-refused"),
-                       simbus::PlxBoard(2, 0, 0x9056, simbus::PatternWords(64, 7)).Fault("register-refused"),
-                       simbus::PlxBoard(2, 1, 0x9056, simbus::PatternWords(64, 8)).Interrupt(12)})},
+        BusCase{"DemoBusChanged", Example("demo-bus-changed.json")}, BusCase{"DemoLspci", Example("demo-lspci.txt")},
         BusCase{"EepromsBlankAndOutOfReach",
                 BusOf({simbus::PlxBoard(3, 0, 0x9056, {}),
                        SimFunction(3, 1, 0).Ids(0x10B5, 0x9080).Memory(0, 0xF0000000, 0x200).Io(1, 0xE000, 0x100, false)})},
-        BusCase{"ExpressAndAbove4GiB",
-                BusOf({SimFunction(0, 1, 0).Ids(0x8086, 0x10D3).Express().Dword(0x100, 0x14820001).Dword(0xFFC, 0xCAFEF00D),
-                       SimFunction(0, 2, 0).Ids(0x8086, 0x10D3).Express(),
-                       SimFunction(0, 3, 0).Ids(0x1AF4, 0x1045).Memory64(0, 0x4000000000, 0x80000).Interrupt(5)})},
-        BusCase{"NineMemoryItems",
-                [] {
-                    SimFunction f(0, 1, 0);
-                    f.Ids(0x1000, 0x31);
-                    for (uint32_t i = 0; i < 9; ++i) f.Memory(i % 6, 0xE0000000 + i * 0x10000, 0x1000, false);
-                    f.Interrupt(10);
-                    return BusOf({f});
-                }()},
-        BusCase{"BigBars", BusOf({Nic(1)}, BigBars)}, BusCase{"MoreThanAHundred", BusOf(Many(130))},
-        BusCase{"Empty", BusOf({})}),
+        BusCase{"Above4GiB", BusOf({SimFunction(0, 3, 0).Ids(0x1AF4, 0x1045).Memory64(0, 0x4000000000, 0x80000).Interrupt(5)})},
+        BusCase{"BigBars", BusOf({Nic(1)}, BigBars)}),
     platform::testing::ParamName());
 
 TEST(BusFile, ThisMachinesBusReplaysAsSniffed) {
