@@ -272,10 +272,11 @@ SimFunction ParseFunction(const json& f) {
                 res.Kind = t == "memory" ? ResourceKind::Memory : ResourceKind::IO;
                 res.Bar = static_cast<uint32_t>(Required(item, "bar", 6, at));
                 // The whole bus address, above 4 GiB too, as a 64-bit BAR
-                // holds it. A length of 0 is what the driver's 32-bit field
-                // gives for a BAR of 4 GiB or a multiple of it.
+                // holds it. A memory length of 0 is what the driver's 32-bit
+                // field gives for a BAR of 4 GiB or a multiple of it.
                 res.Address = Required(item, "address", UINT64_MAX, at);
                 res.Length = Required(item, "length", t == "memory" ? UINT64_MAX : MaxIoLength, at);
+                if (t == "io" && res.Length == 0) throw FormatError(at + "length: 0");
                 CheckRange(res.Address, res.Length, at);
             } else if (t == "interrupt") {
                 res.Kind = ResourceKind::Interrupt;
@@ -459,8 +460,10 @@ std::unique_ptr<Bus> LoadLspciText(const std::string& text, const std::string& n
 // lspci text opens with a function's line.
 std::unique_ptr<Bus> LoadSimulatedBus(const std::string& text, const std::string& name, std::string& error,
                                       std::vector<std::string>& notes) {
+    // JSON opens with a bracket; an empty file is no valid JSON either.
     const std::size_t first = text.find_first_not_of(" \t\r\n");
-    if (first != std::string::npos && text[first] == '{') return LoadBusFile(text, name, error, notes);
+    if (first == std::string::npos || text[first] == '{' || text[first] == '[')
+        return LoadBusFile(text, name, error, notes);
     if (lspci::LooksLikeLspciText(text)) return LoadLspciText(text, name, error, notes);
     error = name + ": neither a bus file (JSON) nor the text of lspci -vv -xxx";
     return nullptr;
