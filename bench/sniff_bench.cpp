@@ -83,15 +83,15 @@ void SniffExpressFunctions(benchmark::State& state, bool withFindings) {
     TestBus bus(HundredExpressFunctions(), TestBus::Tracing::Off);
     bus.Use();
     GetPciCardInfo(PciTableCapacity, table);
-    if (table.Count != 100 || PciConfigSpaces.Functions[99].Size != 4096 ||
-        findings::FindingsOfTable(table, &PciConfigSpaces)[99].Found.size() != 4) {
+    if (table.Count != 100 || PciCaptures.Functions[99].Config.Size != 4096 ||
+        findings::FindingsOfTable(table, &PciCaptures)[99].Found.size() != 4) {
         state.SkipWithError("the sniff did not read the bus or its findings");
         return;
     }
     std::size_t found = 0;
     for (auto _ : state) {
         GetPciCardInfo(PciTableCapacity, table);
-        if (withFindings) found += findings::FindingsOfTable(table, &PciConfigSpaces).size();
+        if (withFindings) found += findings::FindingsOfTable(table, &PciCaptures).size();
         benchmark::DoNotOptimize(table.Devices[99].ConfigRegs[0]);
     }
     benchmark::DoNotOptimize(found);
@@ -106,7 +106,7 @@ void FindingsOfHundredFunctions(benchmark::State& state) {
     bus.Use();
     GetPciCardInfo(PciTableCapacity, table);
     SetDriverDevice(DefaultDriverDevice);
-    for (auto _ : state) benchmark::DoNotOptimize(findings::FindingsOfTable(table, &PciConfigSpaces));
+    for (auto _ : state) benchmark::DoNotOptimize(findings::FindingsOfTable(table, &PciCaptures));
 }
 BENCHMARK(FindingsOfHundredFunctions)->UseRealTime()->Unit(benchmark::kMicrosecond);
 

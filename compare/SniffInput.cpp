@@ -12,10 +12,15 @@
 #include <functional>
 #include <limits>
 
+#include <nlohmann/json.hpp>
+
 #include "log/LogReader.h"
+#include "pci/LspciFormat.h"
 #include "sniffer/DeviceTableJson.h"
 #include "sniffer/ReportTexts.h"
 #include "sniffer/SnifferReport.h"
+#include "windriver/ReplayService.h"
+#include "windriver/WinDriverRequests.h"
 
 namespace compare {
 
@@ -386,16 +391,22 @@ std::string WithLfLineEnds(std::string_view text) {
 }
 
 bool ReadKnownKind(std::string_view text, int wanted, Sniff& sniff, std::string& error) {
-    const std::string_view start = WithoutLeadingBlanks(text);
-    if (start.starts_with('{')) return ReadJson(text, wanted, sniff, error);
-    if (HoldsLogRecord(start)) return ReadLog(text, wanted, sniff, error);
-    const std::string_view eol = ReportLineEnd(text);
-    const std::string header = std::string(eol) + std::string(reporttext::DashLine72Length, '-') +
-                               std::string(eol) + std::string(reporttext::DashLine72Length, '-') +
-                               std::string(eol) + reporttext::CountLead;
-    if (text.find(header) != std::string_view::npos || start.starts_with(reporttext::NoDevices))
-        return ReadReports(text, wanted, sniff, error);
-    error = "1: neither a Quorrin log, a sniff report nor quorrin-sniff --json";
+    switch (KindOf(text)) {
+        case SourceKind::Json:
+            return ReadJson(text, wanted, sniff, error);
+        case SourceKind::Log:
+            return ReadLog(text, wanted, sniff, error);
+        case SourceKind::Report:
+            return ReadReports(text, wanted, sniff, error);
+        case SourceKind::BusFile:
+        case SourceKind::Lspci:
+            error = "a recorded bus, sniffed from its file";
+            return false;
+        case SourceKind::Live:
+        case SourceKind::Unknown:
+            break;
+    }
+    error = "1: neither a Quorrin log, a sniff report, quorrin-sniff --json, a bus file nor lspci text";
     return false;
 }
 
@@ -420,6 +431,40 @@ bool ReadAll(std::FILE* in, std::string& text) {
     return !std::ferror(in);
 }
 
+// A quorrin-sniff --json text has its "Devices"; a bus file, written by hand
+// or saved, has its "functions".
+bool IsBusFile(std::string_view text) {
+    const nlohmann::json doc = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
+    return doc.is_object() && doc.contains("functions") && !doc.contains("Devices");
+}
+
+std::string& ReplayProgram() {
+    static std::string program;
+    return program;
+}
+
+// The recorded bus sniffed as quorrin-sniff --bus sniffs it, without a log
+// (none is started here, so the scan's records go nowhere).
+bool Replay(const std::string& path, Sniff& sniff, std::string& error) {
+    if (ReplayProgram().empty()) {
+        error = path + ": a recorded bus, and no service to replay it";
+        return false;
+    }
+    ReplayService service;
+    if (!service.Start(ReplayProgram(), path, error)) return false;
+    const std::string previous = DriverDevice();
+    SetDriverDevice(service.Socket());
+    auto captures = std::make_unique<PciCaptureTable>();
+    GetPciCardInfo(PciTableCapacity, *sniff.Table, *captures);
+    const bool reached = captures->Complete && LastErrorCode != 1;
+    SetDriverDevice(previous);
+    if (!reached) {
+        error = path + ": the service replaying it did not answer to the end of the sniff";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 const char* SourceKindName(SourceKind kind) {
@@ -430,11 +475,33 @@ const char* SourceKindName(SourceKind kind) {
             return "report";
         case SourceKind::Json:
             return "json";
+        case SourceKind::BusFile:
+            return "bus";
+        case SourceKind::Lspci:
+            return "lspci";
         case SourceKind::Live:
+            return "live";
+        case SourceKind::Unknown:
             break;
     }
-    return "live";
+    return "unknown";
 }
+
+SourceKind KindOf(std::string_view text) {
+    const std::string_view start = WithoutLeadingBlanks(text);
+    if (start.starts_with('{')) return IsBusFile(text) ? SourceKind::BusFile : SourceKind::Json;
+    if (HoldsLogRecord(start)) return SourceKind::Log;
+    const std::string_view eol = ReportLineEnd(text);
+    const std::string header = std::string(eol) + std::string(reporttext::DashLine72Length, '-') +
+                               std::string(eol) + std::string(reporttext::DashLine72Length, '-') +
+                               std::string(eol) + reporttext::CountLead;
+    if (text.find(header) != std::string_view::npos || start.starts_with(reporttext::NoDevices))
+        return SourceKind::Report;
+    if (lspci::LooksLikeLspciText(text)) return SourceKind::Lspci;
+    return SourceKind::Unknown;
+}
+
+void SetReplayProgram(const std::string& program) { ReplayProgram() = program; }
 
 bool ReadSniff(std::string_view text, int wanted, Sniff& sniff, std::string& error) {
     std::string converted;
@@ -493,6 +560,19 @@ bool LoadSniff(const std::string& path, int wanted, Sniff& sniff, std::string& e
         }
     }
     sniff.Source = path;
+    const SourceKind kind = KindOf(text);
+    if (kind == SourceKind::BusFile || kind == SourceKind::Lspci) {
+        if (path == "-") {
+            error = "-: a recorded bus is replayed from its file: name the file instead of standard input";
+            return false;
+        }
+        if (wanted > 1) {
+            error = path + ": holds 1 sniff, not " + std::to_string(wanted);
+            return false;
+        }
+        sniff.Kind = kind;
+        return Replay(path, sniff, error);
+    }
     if (!ReadSniff(text, wanted, sniff, error)) {
         error = path + (error.front() >= '0' && error.front() <= '9' ? ":" : ": ") + error;
         return false;

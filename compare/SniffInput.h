@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Quorrin compare -- one side of a comparison: a sniff read from a log, a
-// saved report text or quorrin-sniff's JSON, the kind told from the content.
+// saved report text or quorrin-sniff's JSON, or a recorded bus (a bus file,
+// a saved sniff, lspci's text) sniffed through a private service; the kind
+// is told from the content.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +15,16 @@
 
 namespace compare {
 
-enum class SourceKind { Log, Report, Json, Live };
-const char* SourceKindName(SourceKind kind);  // "log", "report", "json", "live"
+enum class SourceKind { Log, Report, Json, BusFile, Lspci, Live, Unknown };
+// "log", "report", "json", "bus", "lspci", "live", "unknown"
+const char* SourceKindName(SourceKind kind);
+
+// What a text is; the one place that tells the kinds apart.
+SourceKind KindOf(std::string_view text);
+
+// The stand-in driver service that sniffs a recorded bus (quorrin-driverd).
+// Until one is set a recorded bus is refused.
+void SetReplayProgram(const std::string& program);
 
 // A part of the source that could not be read and was left out, or (a note)
 // something said about the source that lost nothing. Line 0 when the source
@@ -53,11 +63,13 @@ struct Sniff {
 // The sniff numbered `wanted` (from 1), or with 0 the last complete one that
 // reached the driver (else the last that reached it). False with `error`
 // ("LINE: why", or "why" alone) when the text holds no such sniff, the sniff
-// did not reach the driver, or the text is none of the kinds.
+// did not reach the driver, or the text is none of the kinds. A recorded bus
+// is sniffed from its file only (LoadSniff).
 bool ReadSniff(std::string_view text, int wanted, Sniff& sniff, std::string& error);
 
-// ReadSniff on a file ("-": standard input); `error` then begins with the
-// path, and says why a file cannot be read.
+// ReadSniff on a file ("-": standard input), or a recorded bus sniffed
+// through a private service, with no log written; `error` then begins with
+// the path, and says why a file cannot be read.
 bool LoadSniff(const std::string& path, int wanted, Sniff& sniff, std::string& error);
 
 }  // namespace compare

@@ -86,6 +86,9 @@ public:
 // The backends. Each returns nullptr and says why in `error` when it cannot
 // start; nothing is served from a half-read bus.
 std::unique_ptr<Bus> OpenSimulatedBus(const std::string& path, std::string& error);
+// The same, with what kind of file it was and what to know about replaying
+// it (lspci cannot give a PLX bridge's EEPROM, say) in `notes`.
+std::unique_ptr<Bus> OpenSimulatedBus(const std::string& path, std::string& error, std::vector<std::string>& notes);
 // Implemented in RealBus.cpp, quorrin-driverd's --real. `sysfsPci` is the
 // folder that holds `devices` (tests give a stand-in tree).
 std::unique_ptr<Bus> OpenRealBus(std::string& error, const std::string& sysfsPci = "/sys/bus/pci");

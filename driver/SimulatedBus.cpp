@@ -2,22 +2,24 @@
 // Quorrin driver service -- the simulated bus backend.
 #include "driver/SimulatedBus.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
+#include "driver/LspciText.h"
 #include "driver/SerialEeprom.h"
+#include "pci/LspciFormat.h"
 #include "pci/PlxBridge.h"
+#include "wire/BusFile.h"
 #include "wire/DriverRecords.h"
 
 namespace driverd {
@@ -26,8 +28,10 @@ namespace {
 
 using nlohmann::json;
 
-constexpr uint64_t MaxMemoryLength = 256ull << 20;  // backed lazily, but bounded
 constexpr uint64_t MaxIoLength = 0x10000;
+// Pages of one memory resource the service may come to hold, written ones
+// only: far more than the access policy lets a client write.
+constexpr std::size_t MaxWrittenPages = 16;
 
 // Why a field does not fit; the loader adds file and function.
 struct FormatError : std::runtime_error {
@@ -107,26 +111,33 @@ std::vector<uint8_t> ParseConfigDump(const std::string& text) {
     return bytes;
 }
 
-// Zeroed memory of a resource, backed lazily: only pages touched cost.
-// Private to the service; a client reaches it through transfers only.
+// Memory of a resource: zero until written, a page held for each page
+// written, so that a BAR of any size costs nothing (clients write only what
+// the access policy allows). Private to the service; a client reaches it
+// through transfers only.
 class BarMemory {
 public:
-    explicit BarMemory(uint64_t length) {
-        const long page = sysconf(_SC_PAGESIZE);
-        size_ = (length + page - 1) / page * page;
-        void* p =
-            mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (p == MAP_FAILED) throw FormatError(std::string("memory resource: cannot map it: ") + std::strerror(errno));
-        base_ = static_cast<uint8_t*>(p);
+    static constexpr uint64_t PageBytes = 4096;
+    uint8_t Read(uint64_t at) const {
+        const auto it = pages_.find(at / PageBytes);
+        return it == pages_.end() ? 0 : (*it->second)[at % PageBytes];
     }
-    ~BarMemory() { munmap(base_, size_); }
-    BarMemory(const BarMemory&) = delete;
-    BarMemory& operator=(const BarMemory&) = delete;
-    uint8_t* Base() const { return base_; }
+    bool Write(uint64_t at, uint8_t value) {
+        auto& page = pages_[at / PageBytes];
+        if (!page) {
+            if (pages_.size() > MaxWrittenPages) {
+                pages_.erase(at / PageBytes);
+                return false;
+            }
+            page = std::make_unique<std::array<uint8_t, PageBytes>>();
+            page->fill(0);
+        }
+        (*page)[at % PageBytes] = value;
+        return true;
+    }
 
 private:
-    uint8_t* base_ = nullptr;
-    std::size_t size_ = 0;
+    std::map<uint64_t, std::unique_ptr<std::array<uint8_t, PageBytes>>> pages_;
 };
 
 // An I/O resource: bytes that read back what was written.
@@ -192,6 +203,45 @@ std::string LocationText(const Location& l) {
     return text;
 }
 
+void TakeIds(SimFunction& fn) {
+    fn.Id.VendorId = static_cast<uint16_t>(fn.Config[0] | fn.Config[1] << 8);
+    fn.Id.DeviceId = static_cast<uint16_t>(fn.Config[2] | fn.Config[3] << 8);
+}
+
+// A resource and what backs it: memory or ports.
+void AddResource(SimFunction& fn, const Resource& res) {
+    fn.Memory.push_back(res.Kind == ResourceKind::Memory ? std::make_unique<BarMemory>() : nullptr);
+    fn.Ports.push_back(res.Kind == ResourceKind::IO ? std::make_unique<PortBlock>(res.Length) : nullptr);
+    fn.Resources.push_back(res);
+}
+
+// A PLX bridge's register block with the EEPROM behind its control byte (no
+// part when `words` is none: the data line then reads 1, and every word 0xFFFF).
+void AttachPlxRegisters(SimFunction& fn, const std::optional<std::vector<uint16_t>>& words) {
+    if (!plx::IsBridge(fn.Id.VendorId, fn.Id.DeviceId)) return;
+    fn.Registers = std::make_shared<PlxRegisters>(
+        fn.Id.DeviceId, SerialEeprom(plx::EepromAddressBits(fn.Id.DeviceId), words.value_or(std::vector<uint16_t>{}),
+                                     words.has_value()));
+}
+
+// A range of `length` bytes at `address`, within the 64-bit address space.
+void CheckRange(uint64_t address, uint64_t length, const std::string& at) {
+    if (address != 0 && length != 0 && address - 1 > UINT64_MAX - length)
+        throw FormatError(at + "length: runs past the 64-bit address space");
+}
+
+// The dump as one text, or as a list of its lines (as a saved bus writes it).
+std::string ConfigText(const json& c) {
+    if (c.is_string()) return c.get<std::string>();
+    if (!c.is_array()) throw FormatError("config: not a text or a list of texts");
+    std::string text;
+    for (std::size_t i = 0; i < c.size(); ++i) {
+        if (!c[i].is_string()) throw FormatError("config[" + std::to_string(i) + "]: not a text");
+        text += c[i].get<std::string>() + "\n";
+    }
+    return text;
+}
+
 SimFunction ParseFunction(const json& f) {
     if (!f.is_object()) throw FormatError("not an object");
     SimFunction fn;
@@ -199,10 +249,7 @@ SimFunction ParseFunction(const json& f) {
     fn.Id.Where.Slot = static_cast<uint32_t>(Required(f, "slot", 31));
     fn.Id.Where.Function = static_cast<uint32_t>(Required(f, "function", 7));
     fn.Config.assign(256, 0);
-    if (const json* c = Member(f, "config")) {
-        if (!c->is_string()) throw FormatError("config: not a text");
-        fn.Config = ParseConfigDump(c->get<std::string>());
-    }
+    if (const json* c = Member(f, "config")) fn.Config = ParseConfigDump(ConfigText(*c));
     if (const json* v = Member(f, "vendor")) {
         const auto id = Number(*v, "vendor", 0xFFFF);
         fn.Config[0] = id & 0xFF;
@@ -213,20 +260,17 @@ SimFunction ParseFunction(const json& f) {
         fn.Config[2] = id & 0xFF;
         fn.Config[3] = id >> 8;
     }
-    fn.Id.VendorId = static_cast<uint16_t>(fn.Config[0] | fn.Config[1] << 8);
-    fn.Id.DeviceId = static_cast<uint16_t>(fn.Config[2] | fn.Config[3] << 8);
-    const bool plxBridge = plx::IsBridge(fn.Id.VendorId, fn.Id.DeviceId);
+    TakeIds(fn);
 
-    std::vector<uint16_t> words;
-    bool haveEeprom = false;
+    std::optional<std::vector<uint16_t>> words;
     if (const json* e = Member(f, "eeprom")) {
         if (!e->is_array()) throw FormatError("eeprom: not a list");
         const std::size_t capacity = fn.Id.DeviceId == plx::Device9080 ? plx::EepromWords9080 : plx::EepromWords9056;
         if (e->size() > capacity)
             throw FormatError("eeprom: " + std::to_string(e->size()) + " words, the part holds " + std::to_string(capacity));
+        words.emplace();
         for (std::size_t i = 0; i < e->size(); ++i)
-            words.push_back(static_cast<uint16_t>(Number((*e)[i], "eeprom[" + std::to_string(i) + "]", 0xFFFF)));
-        haveEeprom = true;
+            words->push_back(static_cast<uint16_t>(Number((*e)[i], "eeprom[" + std::to_string(i) + "]", 0xFFFF)));
     }
 
     if (const json* r = Member(f, "resources")) {
@@ -241,45 +285,32 @@ SimFunction ParseFunction(const json& f) {
             if (!type || !type->is_string()) throw FormatError(at + "type: missing or not a text");
             Resource res;
             const std::string t = type->get<std::string>();
-            if (t == "memory") {
-                res.Kind = ResourceKind::Memory;
+            if (t == "memory" || t == "io") {
+                res.Kind = t == "memory" ? ResourceKind::Memory : ResourceKind::IO;
                 res.Bar = static_cast<uint32_t>(Required(item, "bar", 6, at));
-                // The whole bus address, above 4 GiB too, as a 64-bit BAR holds it.
+                // The whole bus address, above 4 GiB too, as a 64-bit BAR
+                // holds it. A memory length of 0 is what the driver's 32-bit
+                // field gives for a BAR of 4 GiB or a multiple of it.
                 res.Address = Required(item, "address", UINT64_MAX, at);
-                res.Length = Required(item, "length", MaxMemoryLength, at);
-                if (res.Length == 0) throw FormatError(at + "length: 0");
-                if (res.Address != 0 && res.Address - 1 > UINT64_MAX - res.Length)
-                    throw FormatError(at + "length: runs past the 64-bit address space");
-                fn.Memory.push_back(std::make_unique<BarMemory>(res.Length));
-                fn.Ports.push_back(nullptr);
-            } else if (t == "io") {
-                res.Kind = ResourceKind::IO;
-                res.Bar = static_cast<uint32_t>(Required(item, "bar", 6, at));
-                res.Address = Required(item, "address", 0xFFFFFFFF, at);
-                res.Length = Required(item, "length", MaxIoLength, at);
-                if (res.Length == 0) throw FormatError(at + "length: 0");
-                fn.Memory.push_back(nullptr);
-                fn.Ports.push_back(std::make_unique<PortBlock>(res.Length));
+                res.Length = Required(item, "length", t == "memory" ? UINT64_MAX : MaxIoLength, at);
+                if (t == "io" && res.Length == 0) throw FormatError(at + "length: 0");
+                CheckRange(res.Address, res.Length, at);
             } else if (t == "interrupt") {
                 res.Kind = ResourceKind::Interrupt;
                 res.Number = static_cast<uint32_t>(Required(item, "number", 0xFFFFFFFF, at));
-                fn.Memory.push_back(nullptr);
-                fn.Ports.push_back(nullptr);
             } else {
                 throw FormatError(at + "type: \"" + t + "\" is not memory, io or interrupt");
             }
-            fn.Resources.push_back(res);
+            AddResource(fn, res);
         }
     }
 
-    if (plxBridge)
-        fn.Registers = std::make_shared<PlxRegisters>(
-            fn.Id.DeviceId, SerialEeprom(plx::EepromAddressBits(fn.Id.DeviceId), words, haveEeprom));
+    AttachPlxRegisters(fn, words);
 
     if (const json* faults = Member(f, "faults")) {
         if (!faults->is_array()) throw FormatError("faults: not a list");
-        static const std::set<std::string> known = {"card-info-refused", "register-refused", "config-refused",
-                                                    "register-no-handle"};
+        static const std::set<std::string> known = {busfile::CardInfoRefused, busfile::RegisterRefused,
+                                                    busfile::ConfigRefused, busfile::RegisterNoHandle};
         for (std::size_t i = 0; i < faults->size(); ++i) {
             const json& one = (*faults)[i];
             const std::string at = "faults[" + std::to_string(i) + "]";
@@ -288,6 +319,17 @@ SimFunction ParseFunction(const json& f) {
             fn.Faults.insert(one.get<std::string>());
         }
     }
+    return fn;
+}
+
+// A function of lspci text: no faults, and no EEPROM words to be had.
+SimFunction FromLspci(const LspciFunction& f) {
+    SimFunction fn;
+    fn.Id.Where = f.Where;
+    fn.Config = f.Config;
+    TakeIds(fn);
+    for (const Resource& res : f.Resources) AddResource(fn, res);
+    AttachPlxRegisters(fn, std::nullopt);
     return fn;
 }
 
@@ -302,7 +344,7 @@ public:
     }
     bool CardInfo(const Location& where, std::vector<Resource>& resources) override {
         const SimFunction* f = Find(where);
-        if (!f || f->Faults.count("card-info-refused")) return false;
+        if (!f || f->Faults.count(busfile::CardInfoRefused)) return false;
         resources = f->Resources;
         return true;
     }
@@ -312,7 +354,7 @@ public:
     }
     bool ReadConfig(const Location& where, uint32_t offset, uint32_t bytes, uint32_t& value) override {
         const SimFunction* f = Find(where);
-        if (!f || f->Faults.count("config-refused") || bytes < 1 || bytes > 4 || offset + bytes > f->Config.size())
+        if (!f || f->Faults.count(busfile::ConfigRefused) || bytes < 1 || bytes > 4 || offset + bytes > f->Config.size())
             return false;
         value = 0;
         for (uint32_t i = 0; i < bytes; ++i) value |= uint32_t{f->Config[offset + i]} << (8 * i);
@@ -320,8 +362,8 @@ public:
     }
     RegisterAnswer Register(const Location& where) override {
         const SimFunction* f = Find(where);
-        if (!f || f->Faults.count("register-refused")) return RegisterAnswer::Refused;
-        if (f->Faults.count("register-no-handle")) return RegisterAnswer::NoHandle;
+        if (!f || f->Faults.count(busfile::RegisterRefused)) return RegisterAnswer::Refused;
+        if (f->Faults.count(busfile::RegisterNoHandle)) return RegisterAnswer::NoHandle;
         return RegisterAnswer::Granted;
     }
     void Unregister(const Location&) override {}
@@ -341,8 +383,8 @@ public:
                 if (PlxRegisters* registers = f->RegistersAt(index, at + i)) {
                     if (isRead) byte = registers->Read(at + i); else registers->Write(at + i, byte);
                 } else if (f->Memory[index]) {
-                    uint8_t* cell = f->Memory[index]->Base() + at + i;
-                    if (isRead) byte = *cell; else *cell = byte;
+                    if (isRead) byte = f->Memory[index]->Read(at + i);
+                    else if (!f->Memory[index]->Write(at + i, byte)) return TransferResult::Failed;
                 } else if (f->Ports[index]) {
                     if (isRead) byte = f->Ports[index]->Read(at + i); else f->Ports[index]->Write(at + i, byte);
                 } else {
@@ -364,7 +406,10 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Bus> LoadSimulatedBus(const std::string& text, const std::string& name, std::string& error) {
+namespace {
+
+std::unique_ptr<Bus> LoadBusFile(const std::string& text, const std::string& name, std::string& error,
+                                 std::vector<std::string>& notes) {
     json doc = json::parse(text, nullptr, false);
     if (doc.is_discarded()) {
         error = name + ": not valid JSON";
@@ -405,10 +450,55 @@ std::unique_ptr<Bus> LoadSimulatedBus(const std::string& text, const std::string
     }
     std::stable_sort(functions.begin(), functions.end(),
                      [](const SimFunction& a, const SimFunction& b) { return a.Id.Where < b.Id.Where; });
+    notes.push_back(name + ": a bus file of " + std::to_string(functions.size()) + " functions");
     return std::make_unique<SimulatedBus>(std::move(functions));
 }
 
-std::unique_ptr<Bus> OpenSimulatedBus(const std::string& path, std::string& error) {
+std::unique_ptr<Bus> LoadLspciText(const std::string& text, const std::string& name, std::string& error,
+                                   std::vector<std::string>& notes) {
+    std::vector<LspciFunction> read;
+    std::vector<std::string> found;
+    if (!ReadLspciText(text, read, found, error)) {
+        error = name + ": " + error;
+        return nullptr;
+    }
+    std::vector<SimFunction> functions;
+    for (const LspciFunction& f : read) {
+        try {
+            functions.push_back(FromLspci(f));
+        } catch (const std::exception& e) {
+            error = name + ": line " + std::to_string(f.Line) + ": " + e.what();
+            return nullptr;
+        }
+    }
+    std::stable_sort(functions.begin(), functions.end(),
+                     [](const SimFunction& a, const SimFunction& b) { return a.Id.Where < b.Id.Where; });
+    notes.push_back(name + ": lspci text of " + std::to_string(functions.size()) + " functions");
+    for (const std::string& note : found) notes.push_back(name + ": " + note);
+    return std::make_unique<SimulatedBus>(std::move(functions));
+}
+
+}  // namespace
+
+// The one place that tells the kinds apart: a bus file is a JSON object,
+// lspci text opens with a function's line.
+std::unique_ptr<Bus> LoadSimulatedBus(const std::string& text, const std::string& name, std::string& error,
+                                      std::vector<std::string>& notes) {
+    // JSON opens with a bracket; an empty file is no valid JSON either.
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos || text[first] == '{' || text[first] == '[')
+        return LoadBusFile(text, name, error, notes);
+    if (lspci::LooksLikeLspciText(text)) return LoadLspciText(text, name, error, notes);
+    error = name + ": neither a bus file (JSON) nor the text of lspci -vv -xxx";
+    return nullptr;
+}
+
+std::unique_ptr<Bus> LoadSimulatedBus(const std::string& text, const std::string& name, std::string& error) {
+    std::vector<std::string> notes;
+    return LoadSimulatedBus(text, name, error, notes);
+}
+
+std::unique_ptr<Bus> OpenSimulatedBus(const std::string& path, std::string& error, std::vector<std::string>& notes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": cannot be read";
@@ -416,7 +506,12 @@ std::unique_ptr<Bus> OpenSimulatedBus(const std::string& path, std::string& erro
     }
     std::ostringstream text;
     text << in.rdbuf();
-    return LoadSimulatedBus(text.str(), path, error);
+    return LoadSimulatedBus(text.str(), path, error, notes);
+}
+
+std::unique_ptr<Bus> OpenSimulatedBus(const std::string& path, std::string& error) {
+    std::vector<std::string> notes;
+    return OpenSimulatedBus(path, error, notes);
 }
 
 }  // namespace driverd

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "driver/Bus.h"
 #include "driver/DriverService.h"
@@ -76,16 +77,20 @@ int main(int argc, char** argv) {
     }
 
     std::string error;
+    std::vector<std::string> notes;
     std::unique_ptr<driverd::Bus> bus;
     if (real) {
         bus = sysfs.empty() ? driverd::OpenRealBus(error) : driverd::OpenRealBus(error, sysfs);
     } else {
-        bus = driverd::OpenSimulatedBus(busFile, error);
+        bus = driverd::OpenSimulatedBus(busFile, error, notes);
     }
     if (!bus) {
         std::fprintf(stderr, "quorrin-driverd: %s\n", error.c_str());
         return 1;
     }
+    // Before "ready": whoever started the service reads them as what it
+    // should know about the bus it serves.
+    for (const std::string& note : notes) std::fprintf(stderr, "quorrin-driverd: %s\n", note.c_str());
 
     driverd::ServerOptions options;
     options.ListenFd = activated.Fd;

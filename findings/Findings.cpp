@@ -380,12 +380,12 @@ ExpressLink LinkOf(const ConfigView& config) {
     return link;
 }
 
-std::vector<FunctionFindings> FindingsOfTable(const PciDeviceTableType& table, const PciConfigSpaceTable* spaces) {
+std::vector<FunctionFindings> FindingsOfTable(const PciDeviceTableType& table, const PciCaptureTable* captures) {
     std::vector<FunctionFindings> all;
     for (int32_t i = 0; i < table.Count && i < PciTableCapacity; ++i) {
         const PciDeviceRecord& d = table.Devices[i];
-        const bool spaced = spaces && i < spaces->Count;
-        const ConfigView config = spaced ? ViewOf(d, spaces->Functions[i]) : ViewOf(d);
+        const bool spaced = captures && i < captures->Count;
+        const ConfigView config = spaced ? ViewOf(d, captures->Functions[i].Config) : ViewOf(d);
         all.push_back({i, LocationText(d), FindingsOf(d, config)});
     }
     return all;

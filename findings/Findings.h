@@ -55,8 +55,8 @@ struct FunctionFindings {
     std::string Location;  // "02:04.0"
     std::vector<Finding> Found;
 };
-// `spaces` may be null (a table read back from a log or JSON).
-std::vector<FunctionFindings> FindingsOfTable(const PciDeviceTableType& table, const PciConfigSpaceTable* spaces);
+// `captures` may be null (a table read back from a log or JSON).
+std::vector<FunctionFindings> FindingsOfTable(const PciDeviceTableType& table, const PciCaptureTable* captures);
 
 struct Tally {
     int Errors = 0, Warnings = 0, Notes = 0;

@@ -64,7 +64,7 @@ std::string Location(const PciDeviceRecord& d) { return "location=" + Quoted(Loc
 
 }  // namespace
 
-std::string MetricsText(const PciDeviceTableType& table, const PciConfigSpaceTable* spaces,
+std::string MetricsText(const PciDeviceTableType& table, const PciCaptureTable* captures,
                         const std::vector<FunctionFindings>& all, const SniffRun& run) {
     Writer w;
     const int32_t count = table.Count < 0 ? 0 : std::min<int32_t>(table.Count, PciTableCapacity);
@@ -102,7 +102,7 @@ std::string MetricsText(const PciDeviceTableType& table, const PciConfigSpaceTab
     std::vector<Link> links;
     for (int32_t i = 0; i < count; ++i) {
         const PciDeviceRecord& d = table.Devices[i];
-        const ConfigView config = spaces && i < spaces->Count ? ViewOf(d, spaces->Functions[i]) : ViewOf(d);
+        const ConfigView config = captures && i < captures->Count ? ViewOf(d, captures->Functions[i].Config) : ViewOf(d);
         const ExpressLink link = LinkOf(config);
         if (link.Present) links.push_back({Location(d), link});
     }

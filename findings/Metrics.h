@@ -18,8 +18,8 @@ struct SniffRun {
 
 // Every series of the sniff: the run, one info series per function with its
 // registration and link, one per kind of finding of each function.
-// `spaces` may be null, as for FindingsOfTable.
-std::string MetricsText(const PciDeviceTableType& table, const PciConfigSpaceTable* spaces,
+// `captures` may be null, as for FindingsOfTable.
+std::string MetricsText(const PciDeviceTableType& table, const PciCaptureTable* captures,
                         const std::vector<FunctionFindings>& all, const SniffRun& run);
 
 // MetricsText written to `path` through a temporary file and a rename.

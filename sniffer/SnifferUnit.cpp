@@ -16,7 +16,7 @@
 #include "windriver/WexPlxGenDriverUnit.h"
 
 PciDeviceTableType PciDeviceTable = {};
-PciConfigSpaceTable PciConfigSpaces = {};
+PciCaptureTable PciCaptures = {};
 
 namespace {
 
@@ -84,14 +84,16 @@ void ReadConfigSpace(DriverContext& context, const PciDeviceRecord& record, PciC
 }
 
 void ScanCard(DriverContext& context, const PciScanRecord& scan, uint32_t n, PciDeviceRecord& record,
-              PciConfigSpace& space) {
+              PciFunctionCapture& capture) {
     std::memset(&record, 0, sizeof record);
+    std::memset(&capture, 0, sizeof capture);
 
     CardInfoRecord info{};
     info.Bus = scan.Locations[n].Bus;
     info.Slot = scan.Locations[n].Slot;
     info.Function = scan.Locations[n].Function;
-    DriverRequest(WD_PciGetCardInfo, context.Handle, &info, sizeof info);
+    capture.CardInfoStatus = DriverRequest(WD_PciGetCardInfo, context.Handle, &info, sizeof info);
+    capture.CardInfo = info.Card;
     context.Bus = info.Bus;
     context.Slot = info.Slot;
     context.Function = info.Function;
@@ -113,13 +115,18 @@ void ScanCard(DriverContext& context, const PciScanRecord& scan, uint32_t n, Pci
     record.Function = context.Function;
     CopyResources(context.Registration.Card, record);
 
-    for (uint32_t k = 0; k < ConfigDwordCount; ++k) record.ConfigRegs[k] = ReadConfigDword(context, k);
+    for (uint32_t k = 0; k < ConfigDwordCount; ++k) {
+        uint32_t status = 0;
+        record.ConfigRegs[k] = ReadConfigDword(context, k, status);
+        if (status != 0) ++capture.ConfigReadsRefused;
+    }
     record.SubVendorId = record.ConfigRegs[pcireg::SubsystemIds / 4] & 0xFFFF;
     record.SubDeviceId = record.ConfigRegs[pcireg::SubsystemIds / 4] >> 16;
-    ReadConfigSpace(context, record, space);
+    ReadConfigSpace(context, record, capture.Config);
 
     if (plx::IsBridge(record.VendorId, record.DeviceId)) {
         record.IsPlx = true;
+        capture.EepromReached = IsSpaceActive(context, PlxRegisterSpace);
         ReadPlxEeprom(context, EepromWordCount, record.EepromWords);
     }
     // The card stayed registered only for its register access.
@@ -129,10 +136,10 @@ void ScanCard(DriverContext& context, const PciScanRecord& scan, uint32_t n, Pci
 }  // namespace
 
 void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table) {
-    GetPciCardInfo(capacity, table, PciConfigSpaces);
+    GetPciCardInfo(capacity, table, PciCaptures);
 }
 
-void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table, PciConfigSpaceTable& spaces) {
+void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table, PciCaptureTable& captures) {
     ScanContext scan;
     DriverContext& context = *scan.Context;
     context.Handle = OpenDriver();
@@ -151,12 +158,14 @@ void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table, PciConfigSpace
     if (count > capacity) count = capacity;
     if (count > static_cast<uint32_t>(PciTableCapacity)) count = PciTableCapacity;
     table.Count = static_cast<int32_t>(count);
-    spaces.Count = table.Count;
+    captures.Count = table.Count;
+    captures.Complete = false;
 
-    for (uint32_t n = 0; n < count; ++n) ScanCard(context, cards, n, table.Devices[n], spaces.Functions[n]);
+    for (uint32_t n = 0; n < count; ++n) ScanCard(context, cards, n, table.Devices[n], captures.Functions[n]);
+    captures.Complete = !DriverConnectionLost(context.Handle);
     // A driver that went away leaves zeros in the cards after it; say so
     // once, and end the scan as one that did not reach the driver.
-    if (DriverConnectionLost(context.Handle)) {
+    if (!captures.Complete) {
         LogInfo(reporttext::LostDriverText, 1, false);
         SetLastError(1, "GetPciCardInfo->Lost the connection to the driver.\n");
     }

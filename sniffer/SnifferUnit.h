@@ -7,6 +7,7 @@
 #include <string>
 
 #include "pci/PciRegisters.h"
+#include "wire/DriverRecords.h"
 
 // The table's capacities: functions, and per function the memory and I/O
 // resources kept, the configuration double-words and the EEPROM words read.
@@ -54,23 +55,39 @@ struct PciDeviceTableType {
 // The one process-wide table, all zero at start.
 extern PciDeviceTableType PciDeviceTable;
 
-// Beside the table, each function's configuration space as the scan read it,
+// Beside the table, what the scan got from the driver for each function,
 // for what needs more than the report shows (the health findings, a saved
-// bus). The first 256 bytes are the record's ConfigRegs; a PCI Express
-// function's extended space follows when the driver gives it.
+// bus). The registration's outcome is the record's FailCode.
+//
+// The whole configuration space as read: the first 256 bytes are the
+// record's ConfigRegs; a PCI Express function's extended space follows when
+// the driver gives it.
 struct PciConfigSpace {
     uint32_t Size;  // bytes read: 256, or 4096 with the extended space
     uint8_t Bytes[pcireg::ExpressConfigSize];
 };
-struct PciConfigSpaceTable {
-    int32_t Count;  // as the device table's
-    PciConfigSpace Functions[PciTableCapacity];
+struct PciFunctionCapture {
+    PciConfigSpace Config;
+    uint32_t CardInfoStatus;     // the card-information request's status
+    CardResourceBlock CardInfo;  // its reply's items, before registration
+    uint32_t ConfigReadsRefused;  // of the record's double-words
+    // The EEPROM words came through the bridge's register space; without it
+    // they are the zeros of an unreachable space, not the part's contents.
+    bool EepromReached;
 };
-extern PciConfigSpaceTable PciConfigSpaces;
+struct PciCaptureTable {
+    int32_t Count;  // as the device table's
+    // The scan that filled it had the driver to its end: it got a handle and
+    // did not lose the connection on the way.
+    bool Complete;
+    PciFunctionCapture Functions[PciTableCapacity];
+};
+extern PciCaptureTable PciCaptures;
 
-// Fills the table, and PciConfigSpaces beside it.
+// Fills the table, and PciCaptures beside it; a scan without a driver handle
+// leaves both as they were.
 void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table);
-void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table, PciConfigSpaceTable& spaces);
+void GetPciCardInfo(uint32_t capacity, PciDeviceTableType& table, PciCaptureTable& captures);
 
 std::string FormatSniffReport(const PciDeviceTableType& table);
 void LogSniffReport(const PciDeviceTableType& table);

@@ -83,6 +83,10 @@ bool IsSpaceActive(const DriverContext& context, uint32_t space) {
 
 uint32_t ReadConfigDword(DriverContext& context, uint32_t index) { return ConfigRead(context, index * 4, 4); }
 
+uint32_t ReadConfigDword(DriverContext& context, uint32_t index, uint32_t& status) {
+    return ConfigRead(context, index * 4, 4, &status);
+}
+
 bool TryReadConfigDword(DriverContext& context, uint32_t index, uint32_t& value) {
     uint32_t status = 0;
     value = ConfigRead(context, index * 4, 4, &status);

@@ -57,6 +57,8 @@ bool IsSpaceActive(const DriverContext& context, uint32_t space);
 
 // A refused read yields 0.
 uint32_t ReadConfigDword(DriverContext& context, uint32_t index);
+// The same read, with the request's status beside the value as it left it.
+uint32_t ReadConfigDword(DriverContext& context, uint32_t index, uint32_t& status);
 uint32_t ReadConfigRegister(DriverContext& context, uint32_t offset);
 // As ReadConfigDword, but false when the driver refused the read (past the
 // function's space, say), with value 0.

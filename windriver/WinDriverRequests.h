@@ -45,6 +45,12 @@ bool DirectAccessible(uint64_t address, uint64_t length);
 // driver cannot go while a handle is open, so on Windows it is never true.
 bool DriverConnectionLost(DriverHandle handle);
 
+// The whole bus address of a memory item of a card-information reply. The
+// item's physical-address field holds 32 bits; the Linux service names the
+// rest (wire::ItemMemoryAddress), the kernel driver on Windows gives the 32
+// bits alone.
+uint64_t MemoryItemAddress(const ResourceItem& item);
+
 // The driver device. The program uses the fixed path; tools and tests may
 // point elsewhere.
 // The driver device of the system: "\\\\.\\WINDRVR6" on Windows, the service's

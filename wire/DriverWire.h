@@ -61,6 +61,13 @@ constexpr bool TransferIsRead(uint32_t command) {
 }
 constexpr bool TransferIsMemory(uint32_t command) { return command >= ReadMemByte; }
 
+// A memory item's physical-address field holds 32 bits; the service keeps
+// the upper half of a BAR above 4 GiB in the item's driver-own word, so that
+// the item still names the whole bus address.
+constexpr uint64_t ItemMemoryAddress(const ResourceItem& item) {
+    return (uint64_t{item.Mem.DriverOwn} << 32) | item.Mem.PhysicalAddress;
+}
+
 // Size of the record a request code carries, 0 for an unknown code.
 constexpr uint32_t RecordSizeOf(uint32_t code) {
     switch (code) {

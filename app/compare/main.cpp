@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/process/ProcessUnit.h"
 #include "app/shell/CommandLine.h"
 #include "compare/CompareOutput.h"
 #include "compare/SniffCompare.h"
@@ -28,9 +29,11 @@ std::string Usage() {
                "usage: quorrin-compare [options] BASELINE [CURRENT...]\n"
                "  Compares sniffs of the PCI bus function by function. Each is a Quorrin.Log,\n"
                "  a saved sniff report or the output of quorrin-sniff --json (\"-\": standard\n"
-               "  input). Several CURRENT files are each held against BASELINE: one row per\n"
-               "  file, then each one's changes. Without CURRENT the bus is sniffed now\n"
-               "  through the driver (no log is written).\n"
+               "  input), or a recorded bus (a bus file, one that quorrin-sniff saved, the\n"
+               "  text of lspci -vv -xxx), sniffed through a private quorrin-driverd. Several\n"
+               "  CURRENT files are each held against BASELINE: one row per file, then each\n"
+               "  one's changes. Without CURRENT the bus is sniffed now through the driver\n"
+               "  (no log is written).\n"
                "  --sniff N         take sniff N (from 1) of the file named next\n"
                "                    (default: the last complete one that reached the driver)\n"
                "  --ignore FIELD,.. leave out identifiers, registration, memory, io, irq,\n"
@@ -87,6 +90,7 @@ void Print(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    compare::SetReplayProgram(DriverServiceProgram());
     compare::CompareOptions options;
     bool json = false;
     int sniff = 0;

@@ -38,6 +38,8 @@ const std::string& ViewerFallbackFolder() {
 
 void SetViewerFallbackFolderForTesting(const std::string& folder) { FallbackOverride() = folder; }
 
+std::string DriverServiceProgram() { return ViewerFallbackFolder() + "quorrin-driverd"; }
+
 void ShowLogViewer() {
     try {
         const std::string folder = StartFolder + platform::PathSeparator;

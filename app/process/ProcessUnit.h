@@ -30,4 +30,7 @@ extern const char* const ViewerProgramFile;
 // installed ones. A test may set another (an empty text restores it).
 extern const char* const ViewerFallbackBuiltIn;
 const std::string& ViewerFallbackFolder();
+// The stand-in driver service a recorded bus is replayed through: in the same
+// folder as the viewer (the installed libexec folder, or the build's bin).
+std::string DriverServiceProgram();
 void SetViewerFallbackFolderForTesting(const std::string& folder);

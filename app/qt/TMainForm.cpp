@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLayout>
@@ -22,6 +23,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+
+std::function<std::string(const std::string&)> TMainForm::SaveFileHook;
 
 namespace {
 
@@ -86,6 +89,11 @@ void TMainForm::BuildForm() {
 
     MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    MenuFile = MainMenu1->addMenu(QString::fromLatin1(FileMenuCaption));
+    MenuFile->setObjectName(QStringLiteral("MenuFile"));
+    MenuFileSaveBus = MenuFile->addAction(QString::fromLatin1(SaveBusMenuCaption));
+    MenuFileSaveBus->setObjectName(QStringLiteral("MenuFileSaveBus"));
+    connect(MenuFileSaveBus, &QAction::triggered, this, [this] { model_.MenuFileSaveBusClick(); });
     MenuView = MainMenu1->addMenu(QString::fromLatin1(ViewMenuCaption));
     MenuView->setObjectName(QStringLiteral("MenuView"));
     MenuViewErrorLog = MenuView->addAction(QString::fromLatin1(ErrorLogMenuCaption));
@@ -222,6 +230,14 @@ void TMainForm::ShowFindingsList(const std::string& text) {
     FindingsForm->findChild<QPlainTextEdit*>(QStringLiteral("FindingsText"))->setPlainText(Text(text));
     FindingsForm->show();
     FindingsForm->raise();
+}
+
+std::string TMainForm::AskSaveBusFile(const std::string& suggested) {
+    if (SaveFileHook) return SaveFileHook(suggested);
+    const QString file = QFileDialog::getSaveFileName(this, QString::fromLatin1(SaveBusMenuCaption),
+                                                      QString::fromStdString(suggested),
+                                                      QStringLiteral("Bus files (*.json);;All files (*)"));
+    return file.toStdString();
 }
 
 void TMainForm::ShowPlainBox(const std::string& caption, const std::string& text) {

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QRect>
+#include <QSize>
+#include <functional>
 #include <string>
 
 #include "app/shell/FormGeometry.h"
@@ -28,6 +31,9 @@ public:
 
     MainWindowModel& Model() { return model_; }
 
+    // Tests answer the save dialog here instead of on the screen.
+    static std::function<std::string(const std::string& suggested)> SaveFileHook;
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -42,6 +48,7 @@ private:
     void ShowPlainBox(const std::string& caption, const std::string& text) override;
     void ShowFindingsCount(const std::string& text) override;
     void ShowFindingsList(const std::string& text) override;
+    std::string AskSaveBusFile(const std::string& suggested) override;
 
     void BuildForm();
     QWidget* Widget(FormComponent component) const;
@@ -51,6 +58,8 @@ private:
     QPushButton* ButtonSniff = nullptr;
     QTimer* MasterTimer = nullptr;
     QMenuBar* MainMenu1 = nullptr;
+    QMenu* MenuFile = nullptr;
+    QAction* MenuFileSaveBus = nullptr;
     QMenu* MenuView = nullptr;
     QAction* MenuViewErrorLog = nullptr;
     QAction* MenuViewFindings = nullptr;

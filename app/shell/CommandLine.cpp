@@ -20,17 +20,23 @@ std::string VersionText(const std::string& program) {
     return program + " " + ProgramVersion + "\n";
 }
 
-std::string WindowUsage(const std::string& program) {
-    return "usage: " + program +
-           " [--help | --version]\n"
+std::string WindowUsage(const std::string& program, bool replays) {
+    return "usage: " + program + (replays ? " [--bus FILE]\n       " + program + " [--help | --version]\n"
+                                          : std::string(" [--help | --version]\n")) +
            "  Opens the window \"Corvane PCI Sniffer\". Its button lists every PCI function\n"
            "  with its resources, configuration space and PLX EEPROM, in the window and in\n"
            "  the log Quorrin.Log, which every start creates afresh in the current folder.\n"
-           "  Only one copy runs per user.\n"
+           "  Only one copy runs per user.\n" +
+           (replays ? std::string("  --bus FILE  sniff a recorded bus instead of this machine's: a bus file, a\n"
+                                  "             saved sniff or the text of lspci -vv -xxx, served by a\n"
+                                  "             private quorrin-driverd for this run\n")
+                    : std::string()) +
            "  --help     this text\n"
-           "  --version  the program's name and version\n"
-           "Exit status: 0 closed, 3 another copy of this user is running or the program\n"
-           "failed (the log says why).\n";
+           "  --version  the program's name and version\n" +
+           std::string(replays ? "Exit status: 0 closed, 1 a bus that cannot be replayed, 3 another copy of this\n"
+                      "user is running or the program failed (the log says why).\n"
+                    : "Exit status: 0 closed, 3 another copy of this user is running or the program\n"
+                      "failed (the log says why).\n");
 }
 
 bool AnswerInfoRequest(int argc, const char* const* argv, const std::string& program,

@@ -14,7 +14,9 @@ InfoRequest FindInfoRequest(int argc, const char* const* argv);
 std::string VersionText(const std::string& program);
 
 // The window's usage text (quorrin, quorrin.exe).
-std::string WindowUsage(const std::string& program);
+// `replays`: the window takes --bus FILE (not the Windows build, which has no
+// driver service of its own).
+std::string WindowUsage(const std::string& program, bool replays);
 
 // Answers a help or version request on standard output; true when there
 // was one, and the program then ends with status 0.

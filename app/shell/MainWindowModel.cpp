@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/shell/ProgramLife.h"
+#include "app/shell/RecordedBus.h"
 #include "log/wexerrorlog.h"
 #include "timing/TimeUnit.h"
 
@@ -99,6 +100,13 @@ void MainWindowModel::MenuViewFindingsClick() {
         for (const std::string& line : findings_.Lines) text += line + "\r\n";
     }
     view_.ShowFindingsList(text);
+}
+
+void MainWindowModel::MenuFileSaveBusClick() {
+    const std::string path = view_.AskSaveBusFile(DefaultBusFileName);
+    if (path.empty()) return;
+    std::string error;
+    if (!services_.SaveBus(path, error)) view_.ShowPlainBox(SaveBusFailedCaption, "Could not save the bus: " + error);
 }
 
 void MainWindowModel::FormCloseQuery(bool& canClose) {

@@ -16,6 +16,9 @@ inline constexpr char ViewMenuCaption[] = "View";
 inline constexpr char ErrorLogMenuCaption[] = "Error Log";
 inline constexpr char FindingsMenuCaption[] = "Findings";
 inline constexpr char FindingsWindowCaption[] = "Findings";
+inline constexpr char FileMenuCaption[] = "File";
+inline constexpr char SaveBusMenuCaption[] = "Save Bus...";
+inline constexpr char SaveBusFailedCaption[] = "SAVE BUS";
 inline constexpr char InitialMemoLine1[] = "      ";
 inline constexpr char InitialMemoLine2[] = "                            Press the 'Sniff The PCI Bus' button.";
 inline constexpr char PromptLine[] = "            Press the 'Sniff The PCI Bus' button.";
@@ -56,6 +59,9 @@ public:
     virtual void ShowFindingsCount(const std::string& text) { (void)text; }
     // The list of findings in a window of its own (lines end in CR LF).
     virtual void ShowFindingsList(const std::string& text) { (void)text; }
+    // The platform's dialog for the file to save a bus in, offering
+    // `suggested`; empty when the user cancels.
+    virtual std::string AskSaveBusFile(const std::string& suggested) = 0;
 };
 
 // What the behaviour calls in the rest of the program. RealShellServices
@@ -76,6 +82,8 @@ public:
     virtual void ShowLogViewer() = 0;
     // The findings of the table the last scan filled.
     virtual SniffFindings Findings() { return {}; }
+    // The last sniff as a bus file; false with the reason in `error`.
+    virtual bool SaveBus(const std::string& path, std::string& error) = 0;
     // False when there is no clock (before start-up, after shutdown).
     virtual bool ReadClock(double& reading) = 0;
 };
@@ -97,6 +105,7 @@ public:
     void MasterTimerTimer();
     void MenuViewErrorLogClick();
     void MenuViewFindingsClick();
+    void MenuFileSaveBusClick();
     void FormCloseQuery(bool& canClose);
     void UpdateTitle();
 

@@ -8,6 +8,7 @@
 
 #include "app/process/ProcessUnit.h"
 #include "app/shell/MainWindowModel.h"
+#include "app/shell/RecordedBus.h"
 #include "log/wexerrorlog.h"
 #include "pcinfo/PcInfoUnit.h"
 #include "platform/Clock.h"
@@ -16,6 +17,7 @@
 void StartUp(MainWindowModel& form) {
     const char subFolder[] = {platform::PathSeparator, '\0'};
     StartErrorLog(false, ProgramVersion, ProgramName, subFolder);
+    LogBusReplay();
     WritePcInfo();
     std::set_terminate(AbnormalTermination);
     MultTimer = std::make_unique<bormulttimerclass>(false);
@@ -32,6 +34,7 @@ void ShutDown(MainWindowModel& form) {
     KillProgram(ViewerProcess);
     MultTimer.reset();
     EndErrorLog(false);
+    StopBusReplay();
 }
 
 void ShutDownAtExit() {

@@ -7,6 +7,7 @@
 #include "app/process/ProcessUnit.h"
 #include "app/shell/ProgramLife.h"
 #include "findings/Findings.h"
+#include "app/shell/RecordedBus.h"
 #include "sniffer/SnifferUnit.h"
 #include "speaker/wexspeakerclass.h"
 #include "windriver/DriverCheck.h"
@@ -22,9 +23,10 @@ std::string RealShellServices::FormatReport() { return FormatSniffReport(PciDevi
 void RealShellServices::LogReport() { LogSniffReport(PciDeviceTable); }
 void RealShellServices::BeepDone() { ::BeepDone(); }
 void RealShellServices::ShowLogViewer() { ::ShowLogViewer(); }
+bool RealShellServices::SaveBus(const std::string& path, std::string& error) { return SaveSniffedBus(path, error); }
 
 SniffFindings RealShellServices::Findings() {
-    const auto all = findings::FindingsOfTable(PciDeviceTable, &PciConfigSpaces);
+    const auto all = findings::FindingsOfTable(PciDeviceTable, &PciCaptures);
     const findings::Tally tally = findings::TallyOf(all);
     return {tally.Errors, tally.Warnings, tally.Notes, findings::FindingLines(all)};
 }

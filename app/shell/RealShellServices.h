@@ -17,5 +17,6 @@ public:
     void BeepDone() override;
     void ShowLogViewer() override;
     SniffFindings Findings() override;
+    bool SaveBus(const std::string& path, std::string& error) override;
     bool ReadClock(double& reading) override;
 };

@@ -9,6 +9,7 @@
 #include "app/shell/CommandLine.h"
 #include "app/shell/MainWindowModel.h"
 #include "app/shell/ProgramLife.h"
+#include "app/shell/RecordedBus.h"
 #include "findings/FindingsJson.h"
 #include "findings/Metrics.h"
 #include "sniffer/DeviceTableJson.h"
@@ -32,26 +33,31 @@ constexpr int ExitMetricsNotWritten = 4;
 constexpr int ExitFindings = 5;
 
 std::string Usage() {
-    return std::string("usage: quorrin-sniff [--device PATH] [--json] [--check] [--metrics FILE] [--beep]\n"
+    return std::string("usage: quorrin-sniff [--device PATH | --bus FILE] [--save-bus FILE] [--json] [--check]\n"
+                       "                     [--metrics FILE] [--beep]\n"
                        "  Sniffs the PCI bus once through the driver, prints the report\n"
                        "  and writes Quorrin.Log in the current folder.\n"
-                       "  --device PATH  the driver device to use instead of ") +
+                       "  --device PATH    the driver device to use instead of ") +
            DefaultDriverDevice +
            "\n"
-           "  --json         print the device table as JSON instead of the report,\n"
-           "                 each function with its findings\n"
-           "  --check        print the findings instead of the report, one a line:\n"
-           "                 location, severity (error, warning, note), text\n"
-           "  --metrics FILE write the sniff as Prometheus metrics into FILE (through a\n"
-           "                 temporary file and a rename); prints no report unless\n"
-           "                 --json or --check asks for one\n"
-           "  --beep         sound the window's Done pattern at the end\n"
-           "  --help         this text\n"
-           "  --version      the program's name and version\n"
-           "Exit status: 0 driver reached, 2 driver not reached, 1 usage error,\n"
-           "3 another copy of Quorrin is running (its log is left alone),\n"
-           "4 the metrics file could not be written, 5 with --check: an error or\n"
-           "warning was found.\n";
+           "  --bus FILE       sniff a recorded bus instead of this machine's: a bus file,\n"
+           "                   a saved sniff (--save-bus) or the text of lspci -vv -xxx,\n"
+           "                   served by a private quorrin-driverd for this run\n"
+           "  --save-bus FILE  save the sniffed bus as a bus file that --bus replays\n"
+           "  --json           print the device table as JSON instead of the report,\n"
+           "                   each function with its findings\n"
+           "  --check          print the findings instead of the report, one a line:\n"
+           "                   location, severity (error, warning, note), text\n"
+           "  --metrics FILE   write the sniff as Prometheus metrics into FILE (through a\n"
+           "                   temporary file and a rename); prints no report unless\n"
+           "                   --json or --check asks for one\n"
+           "  --beep           sound the window's Done pattern at the end\n"
+           "  --help           this text\n"
+           "  --version        the program's name and version\n"
+           "Exit status: 0 driver reached, 2 driver not reached, 1 usage error or a\n"
+           "bus that cannot be replayed or saved, 3 another copy of Quorrin is running\n"
+           "(its log is left alone), 4 the metrics file could not be written, 5 with\n"
+           "--check: an error or warning was found.\n";
 }
 
 // The first request from outside to end (SIGTERM, SIGHUP, Ctrl+C), taken
@@ -63,6 +69,7 @@ bool GoOn() {
 }
 [[noreturn]] void EndAsAsked() {
     EndErrorLog(false);
+    StopBusReplay();
     platform::EndAsRequested(endRequest);
 }
 
@@ -75,6 +82,8 @@ int main(int argc, char** argv) {
     bool beep = false;
     bool check = false;
     std::string metrics;
+    bool device = false;
+    std::string busFile, saveBus;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -93,13 +102,22 @@ int main(int argc, char** argv) {
             beep = true;
         } else if (arg == "--device" && i + 1 < argc && argv[i + 1][0] != '\0') {
             SetDriverDevice(argv[++i]);
+            device = true;
+        } else if (arg == "--bus" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            busFile = argv[++i];
+        } else if (arg == "--save-bus" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            saveBus = argv[++i];
         } else {
-            std::fprintf(stderr, "quorrin-sniff: %s: %s\n%s",
-                         arg == "--device"    ? "--device needs a path"
-                         : arg == "--metrics" ? "--metrics needs a file"
-                                              : "unknown argument", arg.c_str(), Usage().c_str());
+            const bool needsValue = arg == "--device" || arg == "--bus" || arg == "--save-bus" || arg == "--metrics";
+            std::fprintf(stderr, "quorrin-sniff: %s: %s\n%s", needsValue ? "needs a value" : "unknown argument",
+                         arg.c_str(), Usage().c_str());
             return ExitUsage;
         }
+    }
+
+    if (device && !busFile.empty()) {
+        std::fprintf(stderr, "quorrin-sniff: --device and --bus name two drivers\n%s", Usage().c_str());
+        return ExitUsage;
     }
 
     // As a second window would: the running copy keeps its log, and while
@@ -109,8 +127,14 @@ int main(int argc, char** argv) {
         return ExitAlreadyRunning;
     }
 
+    std::string error;
+    if (!busFile.empty() && !StartBusReplay(busFile, error)) {
+        std::fprintf(stderr, "quorrin-sniff: %s\n", error.c_str());
+        return ExitUsage;
+    }
     const char subFolder[] = {platform::PathSeparator, '\0'};
     StartErrorLog(false, ProgramVersion, ProgramName, subFolder);
+    LogBusReplay();
     WritePcInfo();
     if (GoOn()) CheckDriver();
     if (!GoOn()) EndAsAsked();
@@ -125,14 +149,15 @@ int main(int argc, char** argv) {
     // scan that had the driver throughout ends at 0.
     const bool reached = LastErrorCode != 1;
     run.DriverReached = reached;
-    const auto found = findings::FindingsOfTable(PciDeviceTable, &PciConfigSpaces);
+    const auto found = findings::FindingsOfTable(PciDeviceTable, &PciCaptures);
     // Logged first: a reader that quits (head, less) must not cost the log
     // its report.
     LogSniffReport(PciDeviceTable);
+    const bool saved = saveBus.empty() || SaveSniffedBus(saveBus, error);
+    if (!saved) std::fprintf(stderr, "quorrin-sniff: could not save the bus: %s\n", error.c_str());
     bool metricsWritten = true;
-    std::string error;
     if (!metrics.empty() &&
-        !findings::WriteMetrics(metrics, findings::MetricsText(PciDeviceTable, &PciConfigSpaces, found, run), error)) {
+        !findings::WriteMetrics(metrics, findings::MetricsText(PciDeviceTable, &PciCaptures, found, run), error)) {
         std::fprintf(stderr, "quorrin-sniff: --metrics: %s\n", error.c_str());
         metricsWritten = false;
     }
@@ -160,8 +185,10 @@ int main(int argc, char** argv) {
     if (beep && GoOn()) BeepDone();
     if (!GoOn()) EndAsAsked();
     EndErrorLog(false);
+    StopBusReplay();
     const findings::Tally tally = findings::TallyOf(found);
     if (!reached) return ExitNoDriver;
+    if (!saved) return ExitUsage;
     if (!metricsWritten) return ExitMetricsNotWritten;
     return check && tally.Errors + tally.Warnings > 0 ? ExitFindings : ExitDriverReached;
 }

@@ -3,10 +3,13 @@
 // fonts of the form, and the routing of its messages to the window's behaviour.
 #include "app/win32/TMainForm.h"
 
+#include <commdlg.h>
+
 #include <algorithm>
 #include <exception>
 
 std::function<void(const std::string&, const std::string&)> TMainForm::PlainBoxHook;
+std::function<std::string(const std::string&)> TMainForm::SaveFileHook;
 HWND TMainForm::LiveHandle = nullptr;
 
 namespace {
@@ -90,6 +93,9 @@ void TMainForm::BuildForm() {
     memoBrush_ = CreateSolidBrush(RGB(0, 0, 0));
 
     MainMenu1 = CreateMenu();
+    MenuFile = CreatePopupMenu();
+    AppendMenuA(MenuFile, MF_STRING, MenuFileSaveBusId, SaveBusMenuCaption);
+    AppendMenuA(MainMenu1, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(MenuFile), FileMenuCaption);
     MenuView = CreatePopupMenu();
     AppendMenuA(MenuView, MF_STRING, MenuViewErrorLogId, ErrorLogMenuCaption);
     AppendMenuA(MenuView, MF_STRING, MenuViewFindingsId, FindingsMenuCaption);
@@ -241,6 +247,10 @@ LRESULT TMainForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
                 model_.MenuViewErrorLogClick();
                 return 0;
             }
+            if (lParam == 0 && LOWORD(wParam) == MenuFileSaveBusId) {
+                model_.MenuFileSaveBusClick();
+                return 0;
+            }
             if (lParam == 0 && LOWORD(wParam) == MenuViewFindingsId) {
                 model_.MenuViewFindingsClick();
                 return 0;
@@ -383,6 +393,22 @@ void TMainForm::ShowFindingsList(const std::string& text) {
     SetWindowTextA(FindingsText, EditLines(text).c_str());
     ShowWindow(FindingsForm, SW_SHOW);
     SetForegroundWindow(FindingsForm);
+}
+
+std::string TMainForm::AskSaveBusFile(const std::string& suggested) {
+    if (SaveFileHook) return SaveFileHook(suggested);
+    char file[MAX_PATH] = {};
+    suggested.copy(file, sizeof file - 1);
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = "Bus files (*.json)\0*.json\0All files (*.*)\0*.*\0";
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = sizeof file;
+    dialog.lpstrTitle = SaveBusMenuCaption;
+    dialog.lpstrDefExt = "json";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    return GetSaveFileNameA(&dialog) ? std::string(file) : std::string();
 }
 
 void TMainForm::ShowPlainBox(const std::string& caption, const std::string& text) {

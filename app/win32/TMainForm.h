@@ -24,6 +24,7 @@ inline constexpr int LabelFindingsId = 104;
 inline constexpr int FindingsTextId = 105;
 inline constexpr int MenuViewErrorLogId = 201;
 inline constexpr int MenuViewFindingsId = 202;
+inline constexpr int MenuFileSaveBusId = 203;
 inline constexpr UINT_PTR MasterTimerId = 1;
 
 class TMainForm : private MainWindowView {
@@ -46,13 +47,16 @@ public:
     // Runs the thread's message loop until WM_QUIT; returns its exit code.
     int RunMessageLoop();
 
-    // Tests answer the plain boxes here instead of on the screen.
+    // Tests answer the plain boxes and the save dialog here instead of on
+    // the screen.
     static std::function<void(const std::string& caption, const std::string& text)> PlainBoxHook;
+    static std::function<std::string(const std::string& suggested)> SaveFileHook;
     // The form's window while it exists, for the owner of the log's boxes.
     static HWND LiveHandle;
 
     HWND ButtonSniff = nullptr;
     HMENU MainMenu1 = nullptr;
+    HMENU MenuFile = nullptr;
     HMENU MenuView = nullptr;
     HWND Panel4 = nullptr;
     HWND MemoSnif = nullptr;
@@ -70,6 +74,7 @@ private:
     void ShowPlainBox(const std::string& caption, const std::string& text) override;
     void ShowFindingsCount(const std::string& text) override;
     void ShowFindingsList(const std::string& text) override;
+    std::string AskSaveBusFile(const std::string& suggested) override;
 
     void BuildForm();
     HWND Window(FormComponent component) const;

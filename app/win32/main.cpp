@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv) {
     // Answered before anything starts: no window, no log, no driver check.
-    if (AnswerInfoRequest(argc, argv, "quorrin", WindowUsage("quorrin"))) return 0;
+    if (AnswerInfoRequest(argc, argv, "quorrin", WindowUsage("quorrin", false))) return 0;
     Win32MessageBoxSink boxes;
     SetMessageBoxSink(&boxes);
     RealShellServices services;

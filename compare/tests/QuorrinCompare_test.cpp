@@ -288,6 +288,41 @@ TEST_F(CompareProgram, ALabAgainstOneGoldenSniff) {
     EXPECT_EQ(objects[2]["current"]["problem"], "cannot be read: no such file");
 }
 
+// A customer's lspci text and a saved bus are sniffed through a private
+// service, with no log: against the log of a sniff of that same text they
+// agree, and a changed IRQ in the text shows.
+TEST_F(CompareProgram, LspciTextAndSavedBusesAreSniffedForTheComparison) {
+    const std::string text = std::string(QUORRIN_SOURCE_DIR) + "/examples/demo-lspci.txt";
+    const ProgramRun sniff = Start(BuiltProgram("quorrin-sniff"), "--bus '" + text + "' --save-bus saved.json");
+    ASSERT_EQ(sniff.Status, 0) << sniff.Err;
+    std::filesystem::rename(In("Quorrin.Log"), In("golden.Log"));
+
+    const ProgramRun same = Compare("golden.Log '" + text + "'");
+    EXPECT_EQ(same.Status, 0) << same.Out << same.Err;
+    EXPECT_NE(same.Out.find("current:  " + text + " (lspci, sniff 1 of 1): 7 functions"), std::string::npos) << same.Out;
+    const ProgramRun saved = Compare("saved.json golden.Log");
+    EXPECT_EQ(saved.Status, 0) << saved.Out << saved.Err;
+    EXPECT_NE(saved.Out.find("baseline: saved.json (bus, sniff 1 of 1): 7 functions"), std::string::npos) << saved.Out;
+
+    std::string changed = ReadFile(text);
+    const std::size_t irq = changed.find("routed to IRQ 10");
+    ASSERT_NE(irq, std::string::npos);
+    changed.replace(irq, 16, "routed to IRQ 5");
+    WriteFile(In("customer-lspci.txt"), changed);
+    const ProgramRun differ = Compare("golden.Log customer-lspci.txt");
+    EXPECT_EQ(differ.Status, 4) << differ.Out << differ.Err;
+    EXPECT_NE(differ.Out.find("00:04.0"), std::string::npos) << differ.Out;
+    EXPECT_NE(differ.Out.find("nterrupt"), std::string::npos) << differ.Out;
+    EXPECT_FALSE(std::filesystem::exists(In("Quorrin.Log"))) << "a replayed sniff wrote a log";
+    for (const auto& entry : std::filesystem::directory_iterator(runtime_.Path()))
+        EXPECT_NE(entry.path().filename().string().rfind("quorrin-replay-", 0), 0u) << entry.path();
+
+    WriteFile(In("cut.txt"), changed.substr(0, changed.find("\n10: ") + 20));
+    const ProgramRun cut = Compare("golden.Log cut.txt");
+    EXPECT_EQ(cut.Status, 1);
+    EXPECT_EQ(cut.Err, "quorrin-compare: cannot replay " + In("cut.txt") + ": line 6: cut off: 5 of the line's 16 bytes\n");
+}
+
 TEST_F(CompareProgram, JsonSaysWhatTheTextSays) {
     auto a = std::make_unique<PciDeviceTableType>();
     a->Count = 1;

@@ -206,14 +206,14 @@ INSTANTIATE_TEST_SUITE_P(Spaces, FindingsTable, testing::ValuesIn(Cases), platfo
 // scan's whole space only when it belongs to the record.
 TEST(Findings, ValuesAndTheSpaceOfTheRecord) {
     static PciDeviceTableType table{};
-    static PciConfigSpaceTable spaces{};
+    static PciCaptureTable spaces{};
     auto f = std::make_unique<SimFunction>(Endpoint());
     f->ExpressPort(0x40, 0, 0x0, 8, 2, 4, 1);
     WithAer(*f, 1u << 4, 0);
     table.Count = spaces.Count = 1;
     table.Devices[0] = RecordOf(*f);
-    spaces.Functions[0].Size = 4096;
-    std::memcpy(spaces.Functions[0].Bytes, f->Config, 4096);
+    spaces.Functions[0].Config.Size = 4096;
+    std::memcpy(spaces.Functions[0].Config.Bytes, f->Config, 4096);
 
     auto all = findings::FindingsOfTable(table, &spaces);
     ASSERT_EQ(all.size(), 1u);
@@ -233,7 +233,7 @@ TEST(Findings, ValuesAndTheSpaceOfTheRecord) {
     EXPECT_EQ(tally.Notes, 1);
 
     // A space left from another scan is not this record's: the 256 bytes are.
-    spaces.Functions[0].Bytes[0] ^= 1;
+    spaces.Functions[0].Config.Bytes[0] ^= 1;
     all = findings::FindingsOfTable(table, &spaces);
     EXPECT_EQ(all[0].Found.size(), 2u) << "the AER bits came from a space that was not the record's";
 }

@@ -15,41 +15,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/linux/UserFolders.h"
+
 namespace platform {
 
+using userfolders::OpenOwnFolder;
+
 namespace {
-
-// Never destroyed: a test's environment may set it back while the process
-// is ending.
-std::string& RootOverride() {
-    static auto* const root = new std::string;
-    return *root;
-}
-
-// Empty for the system's root; a test's own root otherwise.
-std::string Root() {
-    if (!RootOverride().empty()) return RootOverride();
-    const char* root = std::getenv("QUORRIN_INSTANCE_ROOT");
-    return root != nullptr ? root : "";
-}
-
-// Nobody but this user (and root) can make, swap or remove a file in such a
-// folder, so nobody else can hold or fake the claim in it.
-bool OwnFolder(int fd) {
-    struct stat s {};
-    return ::fstat(fd, &s) == 0 && S_ISDIR(s.st_mode) && s.st_uid == ::geteuid() &&
-           (s.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-int OpenOwnFolder(const std::string& path, bool followLink) {
-    if (path.empty() || path[0] != '/') return -1;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
-    if (fd >= 0 && !OwnFolder(fd)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // The lock on `name` in one folder: Claimed, AlreadyClaimed, or Failed when
 // the folder or the file is not this user's own.
@@ -83,7 +55,7 @@ bool ValidName(const std::string& name) {
 
 }  // namespace
 
-void SetInstanceRootForTesting(const std::string& root) { RootOverride() = root; }
+void SetInstanceRootForTesting(const std::string& root) { userfolders::SetRoot(root); }
 
 void SingleInstance::Release() {
     for (int& fd : fds_) {
@@ -103,11 +75,7 @@ void SingleInstance::Release() {
 ClaimResult SingleInstance::Claim(const std::string& name) {
     Release();
     if (!ValidName(name)) return ClaimResult::Failed;
-    const std::string root = Root();
-    const std::string uid = std::to_string(::geteuid());
-    const std::string fallback = root + "/tmp/quorrin-" + uid;
-    ::mkdir(fallback.c_str(), 0700);  // one that exists is checked like any other
-    const std::string places[2] = {fallback, root + "/run/user/" + uid};
+    const std::string places[2] = {userfolders::TmpFolder(), userfolders::RuntimeFolder()};
     int held = 0;
     for (int i = 0; i < 2; ++i) {
         int fd = -1;

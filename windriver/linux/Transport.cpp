@@ -179,6 +179,8 @@ bool DirectAccessible(uint64_t, uint64_t) {
     return false;
 }
 
+uint64_t MemoryItemAddress(const ResourceItem& item) { return wire::ItemMemoryAddress(item); }
+
 bool DriverConnectionLost(DriverHandle handle) {
     const std::shared_ptr<Connection> c = Find(handle);
     if (!c) return false;

@@ -61,6 +61,9 @@ bool DirectAccessible(uint64_t address, uint64_t length) {
     return address != 0 && address < AddressSpace && length <= AddressSpace - address;
 }
 
+// The driver-own word is the kernel driver's, not an upper half.
+uint64_t MemoryItemAddress(const ResourceItem& item) { return item.Mem.PhysicalAddress; }
+
 // Windows does not unload a driver while a handle to it is open.
 bool DriverConnectionLost(DriverHandle) {
     return false;

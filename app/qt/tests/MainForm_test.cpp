@@ -194,7 +194,14 @@ private slots:
 
         auto* bar = form_->findChild<QMenuBar*>(QStringLiteral("MainMenu1"));
         QVERIFY(bar);
-        QCOMPARE(bar->actions().size(), 1);
+        QCOMPARE(bar->actions().size(), 2);
+        auto* file = form_->findChild<QMenu*>(QStringLiteral("MenuFile"));
+        QVERIFY(file);
+        QCOMPARE(file->title(), QStringLiteral("File"));
+        QCOMPARE(bar->actions().front(), file->menuAction());
+        QCOMPARE(file->actions().size(), 1);
+        QCOMPARE(file->actions().front()->objectName(), QStringLiteral("MenuFileSaveBus"));
+        QCOMPARE(file->actions().front()->text(), QStringLiteral("Save Bus..."));
         auto* view = form_->findChild<QMenu*>(QStringLiteral("MenuView"));
         QVERIFY(view);
         QCOMPARE(view->title(), QStringLiteral("View"));
@@ -299,6 +306,32 @@ private slots:
         QVERIFY2(text.startsWith(QStringLiteral("8 findings: 3 errors, 3 warnings, 2 notes\n\n01:00.0  warning  link x4")),
                  qPrintable(text));
         QVERIFY(text.contains(QStringLiteral("04:00.0  error    capability list loops")));
+    }
+
+    // File > Save Bus after a sniff: the file the dialog names, which
+    // replays as the sniff it saved, and a record in the log.
+    void saveBusWritesWhatReplaysAsTheSniff() {
+        TestBus bus(SmallBus);
+        bus.Use();
+        Make();
+        QVERIFY(ShowAndWait());
+        QTest::mouseClick(Button(), Qt::LeftButton);
+        const std::string report = FormatSniffReport(PciDeviceTable);
+        std::string offered;
+        const std::string saved = folder_ + "/saved-bus.json";
+        TMainForm::SaveFileHook = [&](const std::string& suggested) {
+            offered = suggested;
+            return saved;
+        };
+        form_->findChild<QAction*>(QStringLiteral("MenuFileSaveBus"))->trigger();
+        TMainForm::SaveFileHook = nullptr;
+        QCOMPARE(offered, std::string("Quorrin-bus.json"));
+        QVERIFY(ReadFile(LogPath()).find("Saved the sniffed bus in " + saved + "\r\n") != std::string::npos);
+
+        TestBus replayed(ReadFile(saved));
+        replayed.Use();
+        GetPciCardInfo(PciTableCapacity, PciDeviceTable);
+        QCOMPARE(FormatSniffReport(PciDeviceTable), report);
     }
 
     void captionRefreshesEveryFifthOfASecondOnceStarted() {

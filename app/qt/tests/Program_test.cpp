@@ -330,6 +330,36 @@ TEST_F(ProgramTest, TheSniffLeavesARunningWindowAndItsLogAlone) {
     EXPECT_EQ(Message(Lines(ReadFile(start / "Quorrin.Log")).back()), EndBanner);
 }
 
+// quorrin --bus: the window sniffs the recorded bus through a private
+// service, says so at the start of its log, and leaves no service or folder;
+// a file it cannot replay stops it before anything is logged.
+TEST_F(ProgramTest, ReplaysARecordedBusInTheWindow) {
+    const std::string bus = control / "bus.json";
+    std::ofstream(bus) << R"({"functions": [{"bus": 0, "slot": 3, "function": 0, "vendor": "0x8086", "device": "0x100E"}]})";
+    Quorrin window(start.Path(), {{"QUORRIN_HOOK_ACTION", "sniff"}}, {"quorrin", {"--bus", bus}, control / "errors"});
+    EXPECT_TRUE(ExitedWith(window.Wait(), 0)) << ReadFile(control / "errors");
+    const std::string log = ReadFile(start / "Quorrin.Log");
+    const auto lines = Lines(log);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(Message(lines[2]), "REPLAYING THE RECORDED BUS " + bus + " (the PC information is this machine's)");
+    EXPECT_EQ(Message(lines[3]), bus + ": a bus file of 1 functions");
+    EXPECT_NE(log.find("PCI Sniff Results.  Found 1 PCI Devices on the Bus"), std::string::npos);
+    EXPECT_EQ(Message(lines.back()), EndBanner);
+    for (const auto& entry : fs::directory_iterator(runtime.UserFolder(::geteuid())))
+        EXPECT_EQ(entry.path().filename().string().rfind("quorrin-replay-", 0), std::string::npos) << entry.path();
+
+    std::ofstream(control / "not-a-bus.txt") << "hello\n";
+    fs::remove(start / "Quorrin.Log");
+    Quorrin refused(start.Path(), {}, {"quorrin", {"--bus", control / "not-a-bus.txt"}, control / "errors"});
+    EXPECT_TRUE(ExitedWith(refused.Wait(), 1));
+    // Qt may say its own word about the runtime folder before ours.
+    EXPECT_NE(ReadFile(control / "errors").find("quorrin: cannot replay " + control / "not-a-bus.txt" +
+                                                ": neither a bus file (JSON) nor the text of lspci -vv -xxx\n"),
+              std::string::npos)
+        << ReadFile(control / "errors");
+    EXPECT_FALSE(fs::exists(start / "Quorrin.Log"));
+}
+
 TEST_F(ProgramTest, AWindowStartedWhileASniffRunsIsRefused) {
     StalledDriver driver(control / "stalled");
     Quorrin sniff(start.Path(), {}, {"quorrin-sniff", {"--device", driver.Socket()}, "", nullptr});

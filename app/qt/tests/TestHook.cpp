@@ -2,8 +2,8 @@
 // Quorrin test support -- preloaded (LD_PRELOAD) into the real quorrin by its
 // tests, never part of the program: it writes down and answers every message
 // box, opens the viewer from the menu when asked, says when the window is
-// ready, and then closes the window, throws from an event handler, or waits
-// for a close file, as QUORRIN_HOOK_* asks.
+// ready, and then closes the window (after a sniff, if asked), throws from an
+// event handler, or waits for a close file, as QUORRIN_HOOK_* asks.
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -68,6 +68,10 @@ void Install() {
         const QString action = Setting("QUORRIN_HOOK_ACTION");
         if (action == QLatin1String("close")) {
             acted = true;
+            window->close();
+        } else if (action == QLatin1String("sniff")) {
+            acted = true;
+            if (auto* button = window->findChild<QAbstractButton*>(QStringLiteral("ButtonSniff"))) button->click();
             window->close();
         } else if (action == QLatin1String("throw")) {
             acted = true;

@@ -37,12 +37,17 @@ public:
     void ShowPlainBox(const std::string& boxCaption, const std::string& text) override {
         events_.push_back("Box " + boxCaption + "|" + text);
     }
+    std::string AskSaveBusFile(const std::string& suggested) override {
+        events_.push_back("Ask " + suggested);
+        return chosenFile;
+    }
 
     // Kept apart from the events: the findings are not the memo's steps.
     void ShowFindingsCount(const std::string& text) override { findingsCount = text; }
     void ShowFindingsList(const std::string& text) override { findingsList.push_back(text); }
 
     std::vector<std::string> memo;
+    std::string chosenFile;
     std::string caption = InitialCaption;
     std::string findingsCount;
     std::vector<std::string> findingsList;
@@ -79,6 +84,11 @@ public:
     void BeepDone() override { events_.push_back("BeepDone"); }
     void ShowLogViewer() override { events_.push_back("ShowLogViewer"); }
     SniffFindings Findings() override { return found; }
+    bool SaveBus(const std::string& path, std::string& error) override {
+        events_.push_back("SaveBus " + path);
+        error = saveError;
+        return saveError.empty();
+    }
     bool ReadClock(double& reading) override {
         events_.push_back("ReadClock");
         if (!haveClock) return false;
@@ -89,6 +99,7 @@ public:
     bool otherCopy = false;
     bool haveClock = true;
     bool emptyReport = false;
+    std::string saveError;
     double clock = 45 * 86400.0;
     int reports = 0;
     SniffFindings found;
@@ -248,6 +259,28 @@ TEST_F(MainWindowModelTest, CloseQueryShutsDownAndLeavesTheFlag) {
         form.FormCloseQuery(canClose);
         EXPECT_EQ(canClose, flag);
         EXPECT_EQ(events, (Events{"ShutDown"}));
+    }
+}
+
+// File > Save Bus: the dialog, then the save; a failure is said in a box,
+// a cancelled dialog saves nothing.
+TEST_F(MainWindowModelTest, SaveBusAsksSavesAndSaysWhyItCouldNot) {
+    struct Case {
+        std::string chosen, error;
+        Events expected;
+    };
+    const Case cases[] = {
+        {"", "", {"Ask Quorrin-bus.json"}},
+        {"/tmp/bus.json", "", {"Ask Quorrin-bus.json", "SaveBus /tmp/bus.json"}},
+        {"/tmp/bus.json", "disk full",
+         {"Ask Quorrin-bus.json", "SaveBus /tmp/bus.json", "Box SAVE BUS|Could not save the bus: disk full"}},
+    };
+    for (const Case& c : cases) {
+        events.clear();
+        view.chosenFile = c.chosen;
+        services.saveError = c.error;
+        form.MenuFileSaveBusClick();
+        EXPECT_EQ(events, c.expected) << c.chosen << " " << c.error;
     }
 }
 

@@ -54,6 +54,7 @@ public:
     }
     void PostAfterShow() override {}
     void ShowPlainBox(const std::string&, const std::string&) override { ++boxes; }
+    std::string AskSaveBusFile(const std::string&) override { return ""; }
     std::string caption;
     int captions = 0;
     int boxes = 0;

@@ -157,6 +157,63 @@ TEST_F(SniffProgram, UsageErrorsExitOneWithAMessage) {
     EXPECT_NE(help.Out.find("--json"), std::string::npos);
 }
 
+// --bus on lspci text: the report of the text served as a bus, the log
+// naming the file and what the service said of it, no service or folder
+// left; --save-bus of that sniff replays as the same report.
+TEST_F(SniffProgram, ReplaysLspciTextAndSavesWhatReplaysTheSame) {
+    const std::string text = std::string(QUORRIN_SOURCE_DIR) + "/examples/demo-lspci.txt";
+    const ProgramRun run = Start("--bus '" + text + "' --save-bus saved.json");
+    ASSERT_EQ(run.Status, 0) << Errors();
+    TestBus bus(ReadText(text));
+    bus.Use();
+    static PciDeviceTableType table;
+    GetPciCardInfo(100, table);
+    ASSERT_EQ(table.Count, 7);
+    EXPECT_EQ(run.Out, FormatSniffReport(table) + "\r\n");
+    const auto records = simbus::LogFolder::Parse(run.Log);
+    ASSERT_GE(records.size(), 5u);
+    EXPECT_EQ(records[2].Message, "REPLAYING THE RECORDED BUS " + text + " (the PC information is this machine's)");
+    EXPECT_EQ(records[3].Message, text + ": lspci text of 7 functions");
+    EXPECT_EQ(records[4].Message,
+              text + ": 02:04.0: a PLX 9056 bridge; lspci cannot read its serial EEPROM, so its words read blank (FFFF)");
+    EXPECT_NE(run.Log.find("Saved the sniffed bus in saved.json\r\n"), std::string::npos);
+    for (const auto& entry : std::filesystem::directory_iterator(runtime_.Path()))
+        EXPECT_NE(entry.path().filename().string().rfind("quorrin-replay-", 0), 0u) << entry.path();
+
+    const ProgramRun again = Start("--bus saved.json");
+    ASSERT_EQ(again.Status, 0) << Errors();
+    EXPECT_EQ(again.Out, run.Out);
+}
+
+TEST_F(SniffProgram, ABusThatCannotBeReplayedOrSavedExitsOne) {
+    struct Case {
+        std::string Arguments, Error;
+        int Status;
+    };
+    TestBus bus(DemoLikeBus());
+    std::ofstream(dir + "/ticket.txt") << "00:03.0 Ethernet controller: Intel\n\tControl: I/O+\n00: 86 80 0e 10\n";
+    const Case cases[] = {
+        {"--bus", "quorrin-sniff: needs a value: --bus\n", 1},
+        {"--device nobody --bus ticket.txt", "quorrin-sniff: --device and --bus name two drivers\n", 1},
+        {"--bus missing.txt", "quorrin-sniff: missing.txt: cannot be read\n", 1},
+        {"--bus ticket.txt",
+         "quorrin-sniff: cannot replay " + dir + "/ticket.txt: line 3: cut off: 4 of the line's 16 bytes\n", 1},
+        {"--device '" + bus.Socket() + "' --save-bus no-folder/bus.json",
+         "quorrin-sniff: could not save the bus: no-folder/bus.json: cannot be written\n", 1},
+        {"--device nobody --save-bus bus.json",
+         "quorrin-sniff: could not save the bus: no whole sniff to save: the last one did not reach the driver to "
+         "its end\n",
+         2},
+    };
+    for (const Case& c : cases) {
+        const ProgramRun run = Start(c.Arguments);
+        EXPECT_EQ(run.Status, c.Status) << c.Arguments;
+        const std::string errors = Errors();
+        EXPECT_EQ(errors.substr(0, c.Error.size()), c.Error) << c.Arguments;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir + "/bus.json"));
+}
+
 TEST_F(SniffProgram, JsonCarriesEveryField) {
     TestBus bus(DemoLikeBus());
     const ProgramRun run = Start("--json --device '" + bus.Socket() + "'");

@@ -27,6 +27,8 @@ struct FakeServices : ShellServices {
         viewers = 0;
     double clock = 10.0;
     std::string report = "report line 1\r\nreport line 2";
+    std::vector<std::string> savedTo;
+    std::string saveError;
 
     bool AlreadyRunning() override { return alreadyRunning; }
     void StartUp(MainWindowModel& form) override {
@@ -48,6 +50,11 @@ struct FakeServices : ShellServices {
     void ShowLogViewer() override { ++viewers; }
     SniffFindings found;
     SniffFindings Findings() override { return found; }
+    bool SaveBus(const std::string& path, std::string& error) override {
+        savedTo.push_back(path);
+        error = saveError;
+        return saveError.empty();
+    }
     bool ReadClock(double& reading) override {
         reading = clock;
         return true;
@@ -170,11 +177,18 @@ TEST_F(MainFormTest, ComponentsAtTheirDesignedPlacesWithTheirTextsAndFonts) {
 
     HMENU bar = GetMenu(window);
     ASSERT_EQ(bar, form.MainMenu1);
-    ASSERT_EQ(GetMenuItemCount(bar), 1);
+    ASSERT_EQ(GetMenuItemCount(bar), 2);
     char caption[64] = {};
     GetMenuStringA(bar, 0, caption, sizeof caption, MF_BYPOSITION);
+    EXPECT_STREQ(caption, FileMenuCaption);
+    HMENU file = GetSubMenu(bar, 0);
+    ASSERT_EQ(GetMenuItemCount(file), 1);
+    GetMenuStringA(file, 0, caption, sizeof caption, MF_BYPOSITION);
+    EXPECT_STREQ(caption, SaveBusMenuCaption);
+    EXPECT_EQ(GetMenuItemID(file, 0), static_cast<UINT>(MenuFileSaveBusId));
+    GetMenuStringA(bar, 1, caption, sizeof caption, MF_BYPOSITION);
     EXPECT_STREQ(caption, ViewMenuCaption);
-    HMENU view = GetSubMenu(bar, 0);
+    HMENU view = GetSubMenu(bar, 1);
     ASSERT_EQ(GetMenuItemCount(view), 2);
     GetMenuStringA(view, 0, caption, sizeof caption, MF_BYPOSITION);
     EXPECT_STREQ(caption, ErrorLogMenuCaption);
@@ -306,6 +320,24 @@ TEST_F(MainFormTest, MenuCloseAndTheSecondCopy) {
     EXPECT_EQ(boxes[0], std::string(RunFailCaption) + "|" + AlreadyRunningText);
     EXPECT_EQ(second.secondCopies, 1);
     EXPECT_EQ(second.startUps, 0);
+}
+
+// File > Save Bus: the dialog's file is saved to; a failure shows in a box.
+TEST_F(MainFormTest, SaveBusMenuSavesWhereTheDialogSays) {
+    TMainForm form(services);
+    std::string offered;
+    TMainForm::SaveFileHook = [&](const std::string& suggested) {
+        offered = suggested;
+        return std::string("C:\\buses\\one.json");
+    };
+    SendMessageA(form.Handle(), WM_COMMAND, MAKEWPARAM(MenuFileSaveBusId, 0), 0);
+    services.saveError = "C:\\buses\\one.json: cannot be written";
+    SendMessageA(form.Handle(), WM_COMMAND, MAKEWPARAM(MenuFileSaveBusId, 0), 0);
+    TMainForm::SaveFileHook = nullptr;
+    EXPECT_EQ(offered, "Quorrin-bus.json");
+    EXPECT_EQ(services.savedTo, (std::vector<std::string>{"C:\\buses\\one.json", "C:\\buses\\one.json"}));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "SAVE BUS|Could not save the bus: C:\\buses\\one.json: cannot be written");
 }
 
 // A logoff or shutdown is let go ahead, and its end closes the form as the

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -101,6 +102,20 @@ TEST(SniffExe, HelpNamesTheDriverDeviceAndAWrongArgumentEndsWithOne) {
     EXPECT_NE(help.Out.find("\\\\.\\WINDRVR6"), std::string::npos) << help.Out;
     const ProgramRun wrong = RunSniff(folder.Path(), "--bogus");
     EXPECT_EQ(wrong.Status, 1u);
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() + "\\Quorrin.Log"));
+}
+
+// The Windows build has no driver service to replay a recorded bus through:
+// --bus says so and ends with 1, before any log.
+TEST(SniffExe, ABusToReplayIsRefusedForWantOfTheService) {
+    platform::testing::TempFolder folder("quorrin-sniff-exe-");
+    const std::string bus = folder.Path() + "\\bus.json";
+    std::FILE* f = std::fopen(bus.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("{\"functions\": []}", f);
+    std::fclose(f);
+    const ProgramRun run = RunSniff(folder.Path(), "--bus bus.json");
+    EXPECT_EQ(run.Status, 1u);
     EXPECT_FALSE(std::filesystem::exists(folder.Path() + "\\Quorrin.Log"));
 }
 
